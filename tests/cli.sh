@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Arguments, opening, measuring: every way a run can end before or instead of
+# the clearing pass, with its one line and its status.
+. "$(dirname "$0")/lib.sh"
+cd "$work" || exit 2
+
+usage="usage: $name <bin filename>"$'\n'
+
+run
+ran "no argument" 1 "$usage"
+
+put a 11 22 33 44
+put b 55 66 77 88
+run a b
+ran "two arguments" 1 "$usage"
+holds "two arguments leave the files alone" a 11 22 33 44
+holds "two arguments leave the files alone" b 55 66 77 88
+
+if [ "$has_runner" = 1 ]; then
+	skip "usage names the command as invoked" "the runner sets argv[0]"
+	skip "usage with an empty command name" "the runner sets argv[0]"
+else
+	status=0
+	(exec -a my-wiper "${cmd[@]}" >"$work/.out" 2>"$work/.err") || status=$?
+	ran "usage names the command as invoked" 1 $'usage: my-wiper <bin filename>\n'
+	status=0
+	(exec -a '' "${cmd[@]}" a b >"$work/.out" 2>"$work/.err") || status=$?
+	ran "usage with an empty command name" 1 $'usage: topwipe <bin filename>\n'
+fi
+
+run nowhere
+ran "missing path" 1 $'open: failed\n'
+if [ -e nowhere ]; then fail "missing path is not created"; else pass; fi
+
+run ""
+ran "empty argument" 1 $'open: failed\n'
+
+mkdir dir
+run dir
+ran "directory" 1 $'open: failed\n'
+
+put locked 11 22 33 44
+chmod 444 locked
+if [ "$(id -u)" = 0 ]; then
+	if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+		setpriv --reuid=65534 --regid=65534 --clear-groups "${cmd[@]}" locked >.out 2>.err
+		status=$?
+		ran "file that may not be written" 1 $'open: failed\n'
+		holds "file that may not be written is untouched" locked 11 22 33 44
+	else
+		skip "file that may not be written" "cannot run as an unprivileged user here"
+	fi
+else
+	run locked
+	ran "file that may not be written" 1 $'open: failed\n'
+	holds "file that may not be written is untouched" locked 11 22 33 44
+fi
+
+put frozen 11 22 33 44
+if chattr +i frozen 2>/dev/null; then
+	on_exit+=("chattr -i '$work/frozen'")
+	run frozen
+	ran "immutable file" 1 $'open: failed\n'
+	holds "immutable file is untouched" frozen 11 22 33 44
+	chattr -i frozen
+else
+	skip "immutable file" "chattr +i is refused here (needs root and a filesystem that has it)"
+fi
+
+if mkfifo fifo 2>/dev/null; then
+	run fifo
+	ran "FIFO: the seek to the end fails" 255 $'seek end: error\n'
+else
+	skip "FIFO: the seek to the end fails" "cannot make a FIFO here"
+fi
+
+for f in - --help; do
+	put "./$f" 11 22 33 44
+	run "$f"
+	ran "a file called $f is just a file" 0 ""
+	holds "a file called $f is just a file" "./$f" 11 22 33 00
+done
+
+finish

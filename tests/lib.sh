@@ -1,0 +1,140 @@
+# Helpers for the black-box suites. Each suite sources this file, runs the
+# command under test on real files in a private temporary folder, and compares
+# exact bytes, exact standard error and the exact exit status with
+# expectations written out by hand.
+#
+# TOPWIPE      the command under test; it may start with a runner, as in
+#              "valgrind -q --error-exitcode=99 /path/topwipe"
+# TOPWIPE_NAME the name the usage line is expected to show (default: the
+#              last word of TOPWIPE, which is how it was invoked)
+
+set -u
+
+if [ -z "${TOPWIPE:-}" ]; then
+	echo "TOPWIPE is not set: give it the command under test" >&2
+	exit 2
+fi
+read -r -a cmd <<<"$TOPWIPE"
+for i in "${!cmd[@]}"; do # the suites change folder; keep paths working
+	case ${cmd[$i]} in
+	/*) ;;
+	*/*) [ -e "${cmd[$i]}" ] && cmd[$i]=$PWD/${cmd[$i]} ;;
+	esac
+done
+name=${TOPWIPE_NAME:-${cmd[${#cmd[@]} - 1]}}
+has_runner=$((${#cmd[@]} > 1))
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
+chmod 755 "$work" # so that an unprivileged run can reach its files
+on_exit=()
+cleanup() {
+	local h
+	for h in "${on_exit[@]}"; do eval "$h"; done
+	rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0 failed=0 skipped=0
+
+pass() { passed=$((passed + 1)); }
+fail() {
+	failed=$((failed + 1))
+	printf 'FAIL: %s\n' "$1"
+	shift
+	[ $# -eq 0 ] || printf '  %s\n' "$@"
+}
+skip() {
+	skipped=$((skipped + 1))
+	printf 'skip: %s: %s\n' "$1" "$2"
+}
+
+# put FILE HEX...: makes FILE hold exactly the bytes given in hex.
+put() {
+	local f=$1 b s=''
+	shift
+	for b in "$@"; do s+="\\x$b"; done
+	printf "$s" >"$f"
+}
+
+# hex FILE: the file's bytes as space-separated hex pairs.
+hex() {
+	od -An -v -tx1 "$1" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//'
+}
+
+# run ARG...: runs the command under test; leaves $status, and its output in
+# $work/.out and $work/.err.
+run() {
+	"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
+	status=$?
+}
+
+# ran NAME STATUS STDERR: the last run exited with STATUS, wrote exactly
+# STDERR to standard error and nothing to standard output.
+ran() {
+	local what=$1 want=$2 got
+	printf '%s' "$3" >"$work/.want"
+	if [ "$status" -gt 128 ] && [ "$status" -ne 255 ]; then
+		fail "$what" "crashed: status $status (signal $((status - 128)))" "stderr: $(head -c 300 "$work/.err")"
+		return
+	fi
+	if [ "$status" -ne "$want" ]; then
+		fail "$what" "status $status, expected $want" "stderr: $(head -c 300 "$work/.err")"
+	elif ! cmp -s "$work/.want" "$work/.err"; then
+		got=$(od -c "$work/.err" | head -5)
+		fail "$what" "stderr differs; expected: $(od -c "$work/.want" | head -3)" "got: $got"
+	elif [ -s "$work/.out" ]; then
+		fail "$what" "wrote to standard output: $(head -c 200 "$work/.out")"
+	else
+		pass
+	fi
+}
+
+# holds NAME FILE HEX...: FILE holds exactly these bytes.
+holds() {
+	local what=$1 f=$2 got
+	shift 2
+	got=$(hex "$f")
+	if [ "$got" = "$*" ]; then pass; else fail "$what" "expected: $*" "got:      $got"; fi
+}
+
+# same NAME FILE1 FILE2: the two files hold the same bytes.
+same() {
+	if cmp "$2" "$3" >"$work/.cmp" 2>&1; then pass; else fail "$1" "$(cat "$work/.cmp")"; fi
+}
+
+# wiped NAME ORIG FILE: FILE is ORIG, which holds no zero byte, with exactly
+# the fourth byte of every complete 4-byte group set to zero.
+wiped() {
+	local what=$1 orig=$2 f=$3 size
+	size=$(stat -c %s "$orig")
+	if [ "$(stat -c %s "$f")" != "$size" ]; then
+		fail "$what" "length $(stat -c %s "$f"), expected $size"
+		return
+	fi
+	# cmp -l lists every differing byte as: 1-based offset, old, new (octal).
+	cmp -l "$orig" "$f" | awk -v size="$size" '
+		$1 % 4 != 0 || $3 != 0 { bad++; if (bad <= 3) print "  offset " $1 - 1 ": " $2 " -> " $3 }
+		{ n++ }
+		END {
+			if (n != int(size / 4)) print "  " n " bytes changed, expected " int(size / 4)
+			exit (bad > 0 || n != int(size / 4))
+		}' >"$work/.why"
+	if [ "${PIPESTATUS[1]}" -eq 0 ]; then pass; else fail "$what" "$(cat "$work/.why")"; fi
+}
+
+# noise FILE SIZE: fills FILE with SIZE random bytes, none of them zero.
+noise() {
+	head -c "$2" /dev/urandom | tr '\000' '\001' >"$1"
+}
+
+# finish: prints the tally; a suite whose every case skipped exits 77.
+finish() {
+	if [ "$skipped" -gt 0 ]; then
+		printf '%d passed, %d failed, %d skipped\n' "$passed" "$failed" "$skipped"
+	else
+		printf '%d passed, %d failed\n' "$passed" "$failed"
+	fi
+	[ "$failed" -eq 0 ] || exit 1
+	[ "$passed" -gt 0 ] || exit 77
+	exit 0
+}
