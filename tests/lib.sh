@@ -7,6 +7,10 @@
 #              "valgrind -q --error-exitcode=99 /path/topwipe"
 # TOPWIPE_NAME the name the usage line is expected to show (default: the
 #              last word of TOPWIPE, which is how it was invoked)
+# TOPWIPE_SHIM the fault-injecting preload library (tests that need it
+#              skip without it)
+# TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
+#              tests that would take hours that way skip
 
 set -u
 
@@ -66,6 +70,24 @@ hex() {
 run() {
 	"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
 	status=$?
+}
+
+# shimmed VAR=VALUE... -- ARG...: runs the command with the fault shim
+# preloaded and the given settings; its marks go to $work/.mark.
+shimmed() {
+	local env=()
+	while [ "$1" != -- ]; do env+=("$1"); shift; done
+	shift
+	rm -f "$work/.mark"
+	env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" LD_PRELOAD="$TOPWIPE_SHIM" \
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+		"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
+	status=$?
+}
+
+# fired NAME MARK: the shim's fault MARK was reached in the last run.
+fired() {
+	if grep -qx "$2" "$work/.mark" 2>/dev/null; then pass; else fail "$1" "the shim's \"$2\" never fired"; fi
 }
 
 # ran NAME STATUS STDERR: the last run exited with STATUS, wrote exactly

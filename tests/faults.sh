@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Faults from outside: a length that cannot be read, a close that fails, a
+# full disk, a read-only filesystem, links and devices. In every case: one
+# line at most, the documented status, no crash, and the file handled up to
+# the failing point and not beyond.
+. "$(dirname "$0")/lib.sh"
+cd "$work" || exit 2
+
+shim=${TOPWIPE_SHIM:-}
+[ -n "$shim" ] && [ -r "$shim" ] || shim=
+# The ways the pass can go: mapped, and per-byte where the shim can refuse
+# the mapping; a build that only writes byte by byte has just the one.
+if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
+	ways=(per-byte)
+elif [ -n "$shim" ]; then
+	ways=(mapped per-byte)
+else
+	ways=(mapped)
+fi
+
+# by WAY VAR=VALUE... -- ARG...: runs the command the given way, with the
+# shim's settings when there are any.
+by() {
+	local way=$1
+	shift
+	[ "$way" = per-byte ] && [ -z "${TOPWIPE_PER_BYTE:-}" ] && set -- TOPWIPE_SHIM_REFUSE_MAP=1 "$@"
+	if [ "$1" = -- ]; then
+		shift
+		run "$@"
+	else
+		shimmed "$@"
+	fi
+}
+
+if [ -z "$shim" ]; then
+	skip "length query fails" "no fault shim (TOPWIPE_SHIM)"
+	skip "close fails" "no fault shim (TOPWIPE_SHIM)"
+else
+	put f 11 22 33 44 55 66 77 88
+	shimmed TOPWIPE_SHIM_TELL_FAILS=1 -- f
+	ran "length query fails" 255 $'seek end: error\n'
+	fired "length query fails" "tell fails"
+	holds "length query fails: nothing written" f 11 22 33 44 55 66 77 88
+
+	for how in "${ways[@]}"; do
+		put f 11 22 33 44 55 66 77 88
+		by "$how" TOPWIPE_SHIM_CLOSE_FAILS=1 -- f
+		ran "close fails ($how)" 1 $'write: error\n'
+		fired "close fails ($how)" "close fails"
+	done
+
+	if mkfifo fifo 2>/dev/null; then
+		shimmed TOPWIPE_SHIM_CLOSE_FAILS=1 -- fifo
+		ran "close fails after a failed run: the first line stands" 255 $'seek end: error\n'
+		fired "close fails after a failed run: the first line stands" "close fails"
+	fi
+fi
+
+# A one-byte write that fails part-way through the per-byte pass: the
+# earlier offsets are written, no later one is.
+if [ "$has_runner" = 1 ] || ! command -v strace >/dev/null || { [ -z "$shim" ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; }; then
+	skip "a write fails part-way" "needs strace, no runner, and the per-byte pass"
+else
+	put f 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 10 12
+	pre=()
+	[ -z "${TOPWIPE_PER_BYTE:-}" ] && pre=(-E "LD_PRELOAD=$shim" -E TOPWIPE_SHIM_REFUSE_MAP=1
+		-E "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
+	strace -f -qq -o /dev/null "${pre[@]}" -e trace=write -e inject=write:error=ENOSPC:when=3 \
+		"${cmd[@]}" f >.out 2>.err
+	status=$?
+	ran "a write fails part-way" 1 $'write: error\n'
+	holds "a write fails part-way: two groups cleared, the rest untouched" f \
+		11 22 33 00 55 66 77 00 99 aa bb cc dd ee ff 10 12
+fi
+
+# Disk full part-way: a sparse file on a small tmpfs, whose data part is
+# allocated and whose hole cannot all be.
+mnt=$work/mnt
+mkdir "$mnt"
+if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null; then
+	skip "disk full" "cannot mount a tmpfs here (needs root)"
+	skip "read-only filesystem" "cannot mount a tmpfs here (needs root)"
+else
+	on_exit+=("umount '$mnt' 2>/dev/null")
+	noise data 524288
+	head -c 1572864 /dev/zero >hole
+	for how in "${ways[@]}"; do
+		cp data "$mnt/img"
+		truncate -s 2097152 "$mnt/img"
+		by "$how" -- "$mnt/img"
+		ran "disk full ($how)" 1 $'write: error\n'
+		[ "$(stat -c %s "$mnt/img")" = 2097152 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"
+		head -c 524288 "$mnt/img" >got
+		wiped "disk full ($how): the data part is cleared" data got
+		tail -c 1572864 "$mnt/img" >got
+		same "disk full ($how): the hole still reads as zeros" hole got
+		rm -f "$mnt/img" got
+	done
+
+	put "$mnt/ro" 11 22 33 44
+	if mount -o remount,ro "$mnt" 2>/dev/null; then
+		run "$mnt/ro"
+		ran "read-only filesystem" 1 $'open: failed\n'
+		holds "read-only filesystem: untouched" "$mnt/ro" 11 22 33 44
+	else
+		skip "read-only filesystem" "cannot remount read-only here"
+	fi
+	umount "$mnt"
+fi
+
+run /dev/null
+ran "/dev/null measures empty" 0 ""
+
+put target 11 22 33 44 55
+ln -s target link
+run link
+ran "symbolic link" 0 ""
+holds "symbolic link: the target is changed" target 11 22 33 00 55
+if [ -L link ] && [ "$(readlink link)" = target ]; then pass; else fail "symbolic link: the link stays"; fi
+
+ln -s gone dangling
+run dangling
+ran "dangling link" 1 $'open: failed\n'
+if [ -e gone ]; then fail "dangling link: the target is not created"; else pass; fi
+
+finish

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The mapped pass and the per-byte pass it falls back to: the same bytes at
+# every boundary the mapping has (64-byte line, 4 KiB page, 2 MiB, the 4 MiB
+# window, the last 1 to 3 bytes), files shortened underneath the run, and
+# offsets past 2 and 4 GiB.
+. "$(dirname "$0")/lib.sh"
+cd "$work" || exit 2
+
+mib=1048576
+shim=${TOPWIPE_SHIM:-}
+[ -n "$shim" ] && [ -r "$shim" ] || shim=
+
+# Mapped against fully per-byte, on sizes small enough for the slow road.
+for size in 60 61 63 64 67 68 4093 4095 4096 4097 4099 8195 $((2 * mib + 5)); do
+	noise "orig$size" "$size"
+	cp "orig$size" "a$size"
+	run "a$size"
+	ran "$size bytes" 0 ""
+	wiped "$size bytes" "orig$size" "a$size"
+	if [ -n "$shim" ]; then
+		cp "orig$size" "b$size"
+		shimmed TOPWIPE_SHIM_REFUSE_MAP=1 -- "b$size"
+		ran "$size bytes, mapping refused" 0 ""
+		same "$size bytes: mapped and per-byte agree" "a$size" "b$size"
+		[ -n "${TOPWIPE_PER_BYTE:-}" ] || fired "$size bytes, mapping refused" "refuse map"
+	fi
+	rm -f "orig$size" "a$size" "b$size"
+done
+[ -n "$shim" ] || skip "mapped and per-byte agree" "no fault shim (TOPWIPE_SHIM)"
+
+# Sizes around the 2 MiB and window boundaries, with the mapping refused
+# from the second window on where there is one: the per-byte pass must take
+# over exactly where the mapped one stopped.
+for size in $((2 * mib - 1)) $((2 * mib)) $((2 * mib + 3)) $((4 * mib - 4)) $((4 * mib - 1)) \
+	$((4 * mib)) $((4 * mib + 1)) $((4 * mib + 7)) $((8 * mib + 4099)); do
+	noise "orig$size" "$size"
+	cp "orig$size" "a$size"
+	run "a$size"
+	ran "$size bytes" 0 ""
+	wiped "$size bytes" "orig$size" "a$size"
+	if [ -n "$shim" ] && [ "$size" -gt $((4 * mib)) ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; then
+		cp "orig$size" "b$size"
+		shimmed TOPWIPE_SHIM_REFUSE_MAP=2 -- "b$size"
+		ran "$size bytes, mapping refused after the first window" 0 ""
+		fired "$size bytes, mapping refused after the first window" "refuse map"
+		same "$size bytes: mapped, then per-byte, agree" "a$size" "b$size"
+	fi
+	rm -f "orig$size" "a$size" "b$size"
+done
+
+# Another process cuts the file short during the pass. Nothing may be written
+# at or past the new end (which would grow the file back), what lies before it
+# is cleared, and the run fails with one line. The prefaulting finds the cut,
+# or, where the kernel cannot prefault, the store into the lost page does.
+if [ -z "$shim" ] || [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
+	skip "file cut short during the pass" "needs the fault shim and the mapped pass"
+else
+	noise orig $((6 * mib))
+	head -c 3000001 orig >want.orig
+	for how in prefault no-prefault; do
+		cp orig cut
+		cp want.orig want
+		extra=()
+		[ "$how" = no-prefault ] && extra=(TOPWIPE_SHIM_NO_PREFAULT=1)
+		shimmed TOPWIPE_SHIM_TRUNCATE=1:3000001 "${extra[@]}" -- cut
+		ran "file cut short ($how)" 1 $'write: error\n'
+		fired "file cut short ($how)" "truncate"
+		wiped "file cut short ($how): cleared up to the cut, not grown back" want.orig cut
+	done
+	rm -f orig want.orig cut want
+fi
+
+# Offsets past 2^31 and 2^32 in a sparse file of 4 GiB + 10 bytes: every
+# complete group is cleared, the 2-byte tail is kept, the length too.
+if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
+	skip "4 GiB + 10 bytes" "byte by byte this takes hours"
+elif ! truncate -s 4294967306 huge 2>/dev/null; then
+	skip "4 GiB + 10 bytes" "cannot make a sparse 4 GiB file here"
+else
+	poke() { printf "$2" | dd of=huge bs=1 seek="$1" conv=notrunc status=none; }
+	peek() { dd if=huge bs=1 skip="$1" count="$2" status=none >peeked; }
+	poke 0 '\x01\x02\x03\x04'
+	poke 2147483644 '\xa1\xa2\xa3\xa4\xb1\xb2\xb3\xb4'
+	poke 4294967292 '\xc1\xc2\xc3\xc4\xd1\xd2\xd3\xd4\xe1\xe2\xe3\xe4\xf1\xf2'
+	run huge
+	ran "4 GiB + 10 bytes" 0 ""
+	[ "$(stat -c %s huge)" = 4294967306 ] && pass || fail "4 GiB + 10 bytes keeps its length" "$(stat -c %s huge)"
+	peek 0 4
+	holds "4 GiB + 10 bytes: first word" peeked 01 02 03 00
+	peek 2147483644 8
+	holds "4 GiB + 10 bytes: around 2^31" peeked a1 a2 a3 00 b1 b2 b3 00
+	peek 4294967292 14
+	holds "4 GiB + 10 bytes: around 2^32 and the tail" peeked c1 c2 c3 00 d1 d2 d3 00 e1 e2 e3 00 f1 f2
+	peek 3221225472 8
+	holds "4 GiB + 10 bytes: a hole stays zero" peeked 00 00 00 00 00 00 00 00
+	rm -f huge
+fi
+
+finish

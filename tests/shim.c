@@ -1,0 +1,144 @@
+/*
+ * A preload library that injects faults into the command under test, to
+ * reach what a healthy machine never shows. Each fault is switched on by
+ * an environment variable; every fault that fires appends a line to the
+ * file named by TOPWIPE_SHIM_MARK, so a test can tell that it was reached.
+ *
+ *   TOPWIPE_SHIM_REFUSE_MAP=N   the Nth shared mapping of a file, and every
+ *                               one after it, fails with ENODEV
+ *   TOPWIPE_SHIM_TRUNCATE=N:S   right after the Nth shared mapping of a file,
+ *                               the file is cut to S bytes
+ *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_WRITE) fails with
+ *                               EINVAL, as on kernels before 5.14
+ *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
+ *   TOPWIPE_SHIM_CLOSE_FAILS=1  fclose closes, then reports EIO
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+static void mark(const char *what)
+{
+	const char *path = getenv("TOPWIPE_SHIM_MARK");
+	int fd;
+
+	if (path == NULL)
+		return;
+	fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+	if (fd < 0)
+		return;
+	if (write(fd, what, strlen(what)) < 0 || write(fd, "\n", 1) < 0) {
+		/* the test sees no mark and fails or skips */
+	}
+	close(fd);
+}
+
+static long env_long(const char *name)
+{
+	const char *v = getenv(name);
+	return v == NULL ? 0 : strtol(v, NULL, 10);
+}
+
+static int file_maps;
+
+static void *map(void *addr, size_t len, int prot, int flags, int fd, off64_t off)
+{
+	static void *(*real)(void *, size_t, int, int, int, off64_t);
+	long refuse = env_long("TOPWIPE_SHIM_REFUSE_MAP");
+	const char *cut = getenv("TOPWIPE_SHIM_TRUNCATE");
+	void *p;
+
+	if (real == NULL)
+		real = (void *(*)(void *, size_t, int, int, int, off64_t))dlsym(RTLD_NEXT, "mmap64");
+	if (fd < 0 || (flags & MAP_SHARED) == 0)
+		return real(addr, len, prot, flags, fd, off);
+	file_maps++;
+	if (refuse > 0 && file_maps >= refuse) {
+		mark("refuse map");
+		errno = ENODEV;
+		return MAP_FAILED;
+	}
+	p = real(addr, len, prot, flags, fd, off);
+	if (p != MAP_FAILED && cut != NULL && strtol(cut, NULL, 10) == file_maps) {
+		const char *size = strchr(cut, ':');
+		if (size != NULL && ftruncate(fd, strtoll(size + 1, NULL, 10)) == 0)
+			mark("truncate");
+	}
+	return p;
+}
+
+void *mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off)
+{
+	return map(addr, len, prot, flags, fd, off);
+}
+
+void *mmap64(void *addr, size_t len, int prot, int flags, int fd, off64_t off)
+{
+	return map(addr, len, prot, flags, fd, off);
+}
+
+int madvise(void *addr, size_t len, int advice)
+{
+	static int (*real)(void *, size_t, int);
+
+	if (real == NULL)
+		real = (int (*)(void *, size_t, int))dlsym(RTLD_NEXT, "madvise");
+#ifdef MADV_POPULATE_WRITE
+	if (advice == MADV_POPULATE_WRITE && env_long("TOPWIPE_SHIM_NO_PREFAULT")) {
+		mark("no prefault");
+		errno = EINVAL;
+		return -1;
+	}
+#endif
+	return real(addr, len, advice);
+}
+
+static int tell_fails(void)
+{
+	if (!env_long("TOPWIPE_SHIM_TELL_FAILS"))
+		return 0;
+	mark("tell fails");
+	errno = EOVERFLOW;
+	return 1;
+}
+
+off_t ftello(FILE *fh)
+{
+	static off_t (*real)(FILE *);
+
+	if (real == NULL)
+		real = (off_t (*)(FILE *))dlsym(RTLD_NEXT, "ftello");
+	return tell_fails() ? -1 : real(fh);
+}
+
+off64_t ftello64(FILE *fh)
+{
+	static off64_t (*real)(FILE *);
+
+	if (real == NULL)
+		real = (off64_t (*)(FILE *))dlsym(RTLD_NEXT, "ftello64");
+	return tell_fails() ? -1 : real(fh);
+}
+
+int fclose(FILE *fh)
+{
+	static int (*real)(FILE *);
+	int r;
+
+	if (real == NULL)
+		real = (int (*)(FILE *))dlsym(RTLD_NEXT, "fclose");
+	r = real(fh);
+	if (r == 0 && env_long("TOPWIPE_SHIM_CLOSE_FAILS")) {
+		mark("close fails");
+		errno = EIO;
+		return EOF;
+	}
+	return r;
+}
