@@ -101,6 +101,9 @@ void on_sigbus(int, siginfo_t *si, void *)
     }
     return p;
 }
+
+// Set once, before the first window is cleared.
+bool wide;
 #endif
 
 // Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
@@ -110,7 +113,6 @@ void on_sigbus(int, siginfo_t *si, void *)
 [[gnu::noinline]] void zero_tops(unsigned char *p, const unsigned char *end)
 {
 #ifdef TOPWIPE_WIDE
-    static const bool wide = __builtin_cpu_supports("avx512bw");
     if (wide)
         p = zero_lines(p, end);
 #endif
@@ -161,6 +163,9 @@ void on_sigbus(int, siginfo_t *si, void *)
         return Mapped::refused;
     }
 
+#ifdef TOPWIPE_WIDE
+    wide = __builtin_cpu_supports("avx512bw") != 0;
+#endif
     Mapped result = Mapped::done;
 #ifdef MADV_POPULATE_WRITE
     bool prefault = true;
