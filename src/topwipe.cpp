@@ -164,7 +164,7 @@ bool wide;
     }
 
 #ifdef TOPWIPE_WIDE
-    wide = __builtin_cpu_supports("avx512bw") != 0;
+    wide = __builtin_cpu_supports("avx512bw");
 #endif
     Mapped result = Mapped::done;
 #ifdef MADV_POPULATE_WRITE

@@ -68,4 +68,15 @@ run big
 ran "100003 random bytes" 0 ""
 wiped "100003 random bytes" big.orig big
 
+# Every size up to a few hundred bytes, each checked byte by byte: the short
+# tails, and lines of 64 bytes cut at every point.
+noise pool 300
+for size in $(seq 0 300); do
+	head -c "$size" pool >orig
+	cp orig f
+	run f
+	ran "sweep: $size bytes" 0 ""
+	wiped "sweep: $size bytes" orig f
+done
+
 finish

@@ -13,7 +13,6 @@
  *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
  *   TOPWIPE_SHIM_CLOSE_FAILS=1  fclose closes, then reports EIO
  */
-#define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
