@@ -25,8 +25,18 @@ for i in "${!cmd[@]}"; do # the suites change folder; keep paths working
 	*/*) [ -e "${cmd[$i]}" ] && cmd[$i]=$PWD/${cmd[$i]} ;;
 	esac
 done
-name=${TOPWIPE_NAME:-${cmd[${#cmd[@]} - 1]}}
+name=${cmd[${#cmd[@]} - 1]}
 has_runner=$((${#cmd[@]} > 1))
+under_wine=0
+case ${cmd[0]##*/} in
+wine | wine64)
+	under_wine=1
+	name=Z:${name//\//\\} # Windows hands the program its DOS path
+	# The first run in a new prefix sets it up, noisily: do that now.
+	"${cmd[@]}" >/dev/null 2>&1 </dev/null
+	;;
+esac
+name=${TOPWIPE_NAME:-$name}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
 chmod 755 "$work" # so that an unprivileged run can reach its files
@@ -94,7 +104,11 @@ fired() {
 # STDERR to standard error and nothing to standard output.
 ran() {
 	local what=$1 want=$2 got
-	printf '%s' "$3" >"$work/.want"
+	if [ "$under_wine" = 1 ]; then # standard error is a text stream there
+		printf '%s' "${3//$'\n'/$'\r\n'}" >"$work/.want"
+	else
+		printf '%s' "$3" >"$work/.want"
+	fi
 	if [ "$status" -gt 128 ] && [ "$status" -ne 255 ]; then
 		fail "$what" "crashed: status $status (signal $((status - 128)))" "stderr: $(head -c 300 "$work/.err")"
 		return

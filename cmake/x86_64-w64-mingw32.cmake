@@ -1,0 +1,17 @@
+# Windows x64 from Linux with the mingw-w64 cross compilers (Debian:
+# g++-mingw-w64-x86-64). The tests run the result under wine (Debian: wine64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# One self-contained .exe: no compiler runtime DLLs to ship beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+find_program(TOPWIPE_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(TOPWIPE_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TOPWIPE_WINE})
+endif()
