@@ -6,6 +6,7 @@
 // the file is ever read: each cleared byte is written whatever it held.
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,9 +19,8 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BIT
 // only the per-byte pass over the standard streams.
 #if !defined(TOPWIPE_PORTABLE) && !defined(_WIN32)
 #define TOPWIPE_MAPPED 1
-#include <csetjmp>
-#include <csignal>
 #include <cerrno>
+#include <csetjmp>
 #include <sys/mman.h>
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -159,7 +159,7 @@ bool wide;
     sa.sa_flags = SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
     if (sigaction(SIGBUS, &sa, &bus_old) != 0) {
-        munmap(area, span);
+        (void)munmap(area, span);
         return Mapped::refused;
     }
 
@@ -220,6 +220,13 @@ int main(int argc, char *argv[])
         fprintf(stderr, "usage: %s <bin filename>\n", name);
         return 1;
     }
+
+#ifdef SIGXFSZ
+    // Past a file size limit (ulimit -f) a write is to fail with EFBIG and be
+    // reported, not to kill the command halfway through the file. Ignoring
+    // this signal cannot fail.
+    (void)signal(SIGXFSZ, SIG_IGN);
+#endif
 
     // "r+": update an existing file; never create it, never truncate it.
     fh = fopen(argv[1], "r+b");

@@ -42,6 +42,12 @@ run f11
 ran "11 bytes of ff" 0 ""
 holds "11 bytes of ff" f11 ff ff ff 00 ff ff ff 00 ff ff ff
 
+# Bytes that a text stream would translate (CR, LF, ^Z) go through as they are.
+put crlf 0d 0a 1a 0a 0a 0d 1a 1a 1a
+run crlf
+ran "CR, LF and ^Z bytes" 0 ""
+holds "CR, LF and ^Z bytes" crlf 0d 0a 1a 00 0a 0d 1a 00 1a
+
 put z 01 02 03 00 04 05 06 00
 run z
 ran "already cleared" 0 ""

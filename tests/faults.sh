@@ -73,6 +73,30 @@ else
 		11 22 33 00 55 66 77 00 99 aa bb cc dd ee ff 10 12
 fi
 
+# A file size limit below the file's length: the per-byte pass must report
+# the first write past the limit, not die of SIGXFSZ. (Stores through a
+# mapping are not subject to the limit.)
+if [ -z "$shim" ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; then
+	skip "file size limit" "needs the per-byte pass"
+else
+	noise data 8192
+	cp data f
+	(
+		ulimit -f 4 # KiB
+		by per-byte -- f
+		exit "$status"
+	)
+	status=$?
+	ran "file size limit" 1 $'write: error\n'
+	head -c 4096 f >got
+	head -c 4096 data >want
+	wiped "file size limit: cleared up to the limit" want got
+	tail -c 4096 f >got
+	tail -c 4096 data >want
+	same "file size limit: untouched past it" want got
+	rm -f data f got want
+fi
+
 # Disk full part-way: a sparse file on a small tmpfs, whose data part is
 # allocated and whose hole cannot all be.
 mnt=$work/mnt
