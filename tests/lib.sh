@@ -11,6 +11,9 @@
 #              skip without it)
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
 #              tests that would take hours that way skip
+#
+# Under wine, the expected usage line names the program by its Windows path
+# and standard error is expected in CR LF lines, as Windows writes them.
 
 set -u
 
