@@ -6,8 +6,6 @@
 . "$(dirname "$0")/lib.sh"
 cd "$work" || exit 2
 
-shim=${TOPWIPE_SHIM:-}
-[ -n "$shim" ] && [ -r "$shim" ] || shim=
 # The ways the pass can go: mapped, and per-byte where the shim can refuse
 # the mapping; a build that only writes byte by byte has just the one.
 if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then

@@ -40,6 +40,8 @@ wine | wine64)
 	;;
 esac
 name=${TOPWIPE_NAME:-$name}
+shim=${TOPWIPE_SHIM:-}
+[ -n "$shim" ] && [ -r "$shim" ] || shim=
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
 chmod 755 "$work" # so that an unprivileged run can reach its files
@@ -92,7 +94,7 @@ shimmed() {
 	while [ "$1" != -- ]; do env+=("$1"); shift; done
 	shift
 	rm -f "$work/.mark"
-	env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" LD_PRELOAD="$TOPWIPE_SHIM" \
+	env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" LD_PRELOAD="$shim" \
 		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
 		"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
 	status=$?

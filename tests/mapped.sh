@@ -7,8 +7,6 @@
 cd "$work" || exit 2
 
 mib=1048576
-shim=${TOPWIPE_SHIM:-}
-[ -n "$shim" ] && [ -r "$shim" ] || shim=
 
 # Each size is cleared by the mapped pass, and again with the mapping refused
 # (by the shim) from the first window on, or, past the first window, from the
