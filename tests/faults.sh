@@ -15,6 +15,7 @@ elif [ -n "$shim" ]; then
 else
 	ways=(mapped)
 fi
+per_byte=${ways[${#ways[@]} - 1]} # "per-byte" when that pass can be reached
 
 # by WAY VAR=VALUE... -- ARG...: runs the command the given way, with the
 # shim's settings when there are any.
@@ -56,7 +57,7 @@ fi
 
 # A one-byte write that fails part-way through the per-byte pass: the
 # earlier offsets are written, no later one is.
-if [ "$has_runner" = 1 ] || ! command -v strace >/dev/null || { [ -z "$shim" ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; }; then
+if [ "$has_runner" = 1 ] || ! command -v strace >/dev/null || [ "$per_byte" != per-byte ]; then
 	skip "a write fails part-way" "needs strace, no runner, and the per-byte pass"
 else
 	put f 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 10 12
@@ -74,7 +75,7 @@ fi
 # A file size limit below the file's length: the per-byte pass must report
 # the first write past the limit, not die of SIGXFSZ. (Stores through a
 # mapping are not subject to the limit.)
-if [ -z "$shim" ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; then
+if [ "$per_byte" != per-byte ]; then
 	skip "file size limit" "needs the per-byte pass"
 elif [ "$under_wine" = 1 ]; then
 	skip "file size limit" "a Unix limit, which wine's own host process dies of"
