@@ -1,0 +1,128 @@
+// The POSIX side of the command: the mapped pass over mmap, with SIGBUS
+// turned into a failed write.
+#include "platform.h"
+
+#include <sys/types.h>
+static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BITS=64)");
+
+#ifdef TOPWIPE_PORTABLE
+
+Mapped map_pass(FILE *, int64_t, int64_t *)
+{
+    return Mapped::refused;
+}
+
+#else
+
+#include <cerrno>
+#include <csetjmp>
+#include <csignal>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// The file is mapped one window at a time, so memory stays bounded whatever
+// its size. Windows start on 2 MiB boundaries of both the file and the
+// address space: a page cache of large folios can then be mapped with 2 MiB
+// entries, which avoids a page fault per 4 KiB.
+constexpr int64_t huge = int64_t{2} << 20;
+constexpr int64_t window = 2 * huge;
+
+// A store into a mapped page that the file can no longer back (it was
+// truncated, or the disk is full under a sparse file) raises SIGBUS. While
+// a window is being cleared, the handler turns that into a jump back to the
+// pass, which reports a failed write.
+sigjmp_buf bus_jump;
+struct sigaction bus_old;
+unsigned char *volatile bus_lo;
+unsigned char *volatile bus_hi;
+
+void on_sigbus(int, siginfo_t *si, void *)
+{
+    auto *addr = static_cast<unsigned char *>(si->si_addr);
+    if (addr >= bus_lo && addr < bus_hi)
+        siglongjmp(bus_jump, 1);
+    // Not one of our stores: put the old action back; returning retries the
+    // access, which then meets that action.
+    sigaction(SIGBUS, &bus_old, nullptr);
+}
+
+// Clears the groups of the n mapped bytes at base, as zero_tops does;
+// returns false if a store raised SIGBUS.
+[[nodiscard]] bool clear(unsigned char *base, int64_t n)
+{
+    if (sigsetjmp(bus_jump, 1) != 0) {
+        bus_lo = bus_hi = nullptr;
+        return false;
+    }
+    bus_lo = base;
+    bus_hi = base + n;
+    zero_tops(base + first, base + n);
+    bus_lo = bus_hi = nullptr;
+    return true;
+}
+
+} // namespace
+
+Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
+{
+    const int fd = fileno(fh);
+    const auto page = static_cast<int64_t>(sysconf(_SC_PAGESIZE));
+    if (fd < 0 || page <= 0 || huge % page != 0)
+        return Mapped::refused;
+
+    // One reservation, aligned by hand, that every window is mapped over.
+    const auto span = static_cast<size_t>(window + huge);
+    void *area = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (area == MAP_FAILED)
+        return Mapped::refused;
+    const auto mask = static_cast<uintptr_t>(huge - 1);
+    auto *base = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(area) + mask) & ~mask);
+
+    struct sigaction sa {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    if (sigaction(SIGBUS, &sa, &bus_old) != 0) {
+        (void)munmap(area, span);
+        return Mapped::refused;
+    }
+
+    Mapped result = Mapped::done;
+#ifdef MADV_POPULATE_WRITE
+    bool prefault = true;
+#endif
+    for (int64_t off = *pos - first; off < len && result == Mapped::done; off += window) {
+        const int64_t n = len - off < window ? len - off : window;
+        if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
+                 static_cast<off_t>(off)) == MAP_FAILED) {
+            *pos = off + first;
+            result = Mapped::refused;
+            break;
+        }
+#ifdef MADV_HUGEPAGE
+        // Only a hint: without it the pass is slower, not wrong.
+        (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+        // Take the window's page faults in one call instead of one per page.
+        // Where the file cannot back a page (it was cut short, or the disk
+        // is full under a hole) this fails, and the store into that page
+        // raises SIGBUS, which ends the pass there. EINVAL: the kernel
+        // cannot prefault (before Linux 5.14); the stores fault as they go.
+        if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            prefault = false;
+#endif
+        if (!clear(base, n))
+            result = Mapped::fault;
+    }
+
+    // Failing to restore the old SIGBUS action or to unmap changes nothing
+    // in the file, and the process is about to exit.
+    (void)sigaction(SIGBUS, &bus_old, nullptr);
+    (void)munmap(area, span);
+    return result;
+}
+
+#endif // TOPWIPE_PORTABLE

@@ -1,0 +1,28 @@
+// What each platform provides to the command, behind one interface: one
+// source file per platform implements it (platform-posix.cpp,
+// platform-win32.cpp), and CMake compiles the one that fits.
+#ifndef TOPWIPE_PLATFORM_H
+#define TOPWIPE_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int64_t first = 3;  // offset of the top byte of the first word
+constexpr int64_t stride = 4; // one little-endian 32-bit word
+
+enum class Mapped { done, refused, fault };
+
+// Clears the groups from *pos up to len through a mapping of the file,
+// window by window. Returns done; fault when a byte cannot be written
+// (every group before it is cleared, it and all after it are untouched); or
+// refused when the file cannot be mapped, with *pos the first group not yet
+// cleared, for the caller to finish another way. A build without mappings
+// (TOPWIPE_PORTABLE) always refuses.
+[[nodiscard]] Mapped map_pass(FILE *fh, int64_t len, int64_t *pos);
+
+// Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
+// store faults every group before it is cleared. p - 3 starts a 64-byte
+// line. Only those bytes are written, and none is read.
+void zero_tops(unsigned char *p, const unsigned char *end);
+
+#endif
