@@ -1,9 +1,25 @@
-// The POSIX side of the command: the mapped pass over mmap, with SIGBUS
-// turned into a failed write.
+// The POSIX side of the command: standard descriptors made safe, and the
+// mapped pass over mmap, with SIGBUS turned into a failed write.
 #include "platform.h"
 
 #include <sys/types.h>
 static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BITS=64)");
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+// Descriptors 0, 1 and 2 that the caller left closed are opened on
+// /dev/null. The file is then given a descriptor above them, as open always
+// takes the lowest one free.
+bool std_streams_open()
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            return false;
+    }
+    return true;
+}
 
 #ifdef TOPWIPE_PORTABLE
 
@@ -14,11 +30,9 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 
 #else
 
-#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 

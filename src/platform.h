@@ -10,6 +10,12 @@
 constexpr int64_t first = 3;  // offset of the top byte of the first word
 constexpr int64_t stride = 4; // one little-endian 32-bit word
 
+// Makes sure the standard streams have descriptors of their own before the
+// file is opened, so that the file can never take the place of one (a
+// diagnostic would then be written into it). Returns false if that cannot
+// be done.
+[[nodiscard]] bool std_streams_open();
+
 enum class Mapped { done, refused, fault };
 
 // Clears the groups from *pos up to len through a mapping of the file,

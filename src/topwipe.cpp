@@ -58,6 +58,11 @@ int main(int argc, char *argv[])
     (void)signal(SIGXFSZ, SIG_IGN);
 #endif
 
+    if (!std_streams_open()) {
+        fputs("open: failed\n", stderr);
+        return 1;
+    }
+
     // "r+": update an existing file; never create it, never truncate it.
     fh = fopen(argv[1], "r+b");
     if (fh == nullptr) {

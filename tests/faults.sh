@@ -109,11 +109,22 @@ else
 	on_exit+=("umount '$mnt' 2>/dev/null")
 	noise data 524288
 	head -c 1572864 /dev/zero >hole
-	for how in "${ways[@]}"; do
+	# Once more with standard error closed: the file must not take its place
+	# (the line would be written into it).
+	for how in "${ways[@]}" "${ways[0]}, standard error closed"; do
 		cp data "$mnt/img"
 		truncate -s 2097152 "$mnt/img"
-		by "$how" -- "$mnt/img"
-		ran "disk full ($how)" 1 $'write: error\n'
+		want=$'write: error\n'
+		if [ "${how%closed}" != "$how" ]; then
+			saved=("${cmd[@]}")
+			cmd=(sh -c 'exec "$@" 2>&-' sh "${cmd[@]}")
+			by "${how%%,*}" -- "$mnt/img"
+			cmd=("${saved[@]}")
+			want=
+		else
+			by "$how" -- "$mnt/img"
+		fi
+		ran "disk full ($how)" 1 "$want"
 		[ "$(stat -c %s "$mnt/img")" = 2097152 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"
 		head -c 524288 "$mnt/img" >got
 		wiped "disk full ($how): the data part is cleared" data got
