@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int64_t recheck = 4096; // bytes of file between two measurings
+
 // Positions the stream at a 64-bit offset; returns 0, or non-zero on failure.
 [[nodiscard]] int seek64(FILE *fh, int64_t off, int whence)
 {
@@ -43,6 +45,7 @@ int main(int argc, char *argv[])
     int64_t len;
     int64_t pos = first;
     int ret;
+    bool cut = false; // the file was found shorter than len
 
     if (argc != 2) {
         // A bare exec may hand over no name at all (or, on newer kernels, "").
@@ -101,8 +104,23 @@ int main(int argc, char *argv[])
     }
 
     // One positioned one-byte write per group: for files that cannot be
-    // mapped, and the whole pass where there are no mappings.
+    // mapped, and the whole pass where there are no mappings. A write past
+    // the end would grow the file, so every 4 KiB the length is measured
+    // again: a file that another process cut short is cleared up to its new
+    // end, and the run then fails as the mapped pass does.
     for (; pos < len; pos += stride) {
+        if ((pos - first) % recheck == 0) {
+            const int64_t now = seek64(fh, 0, SEEK_END) == 0 ? tell64(fh) : -1;
+            if (now < 0) {
+                fprintf(stderr, "seek: pos: %" PRId64 ", error\n", pos);
+                ret = 1;
+                goto end;
+            }
+            if (now < len) {
+                len = now;
+                cut = true;
+            }
+        }
         if (seek64(fh, pos, SEEK_SET) < 0) {
             fprintf(stderr, "seek: pos: %" PRId64 ", error\n", pos);
             ret = 1;
@@ -113,6 +131,10 @@ int main(int argc, char *argv[])
             ret = 1;
             goto end;
         }
+    }
+    if (cut) {
+        fputs("write: error\n", stderr);
+        ret = 1;
     }
 
 end:

@@ -7,7 +7,8 @@
  *   TOPWIPE_SHIM_REFUSE_MAP=N   the Nth shared mapping of a file, and every
  *                               one after it, fails with ENODEV
  *   TOPWIPE_SHIM_TRUNCATE=N:S   right after the Nth shared mapping of a file,
- *                               the file is cut to S bytes
+ *                               or the Nth one-byte fwrite, the file is cut
+ *                               to S bytes
  *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_WRITE) fails with
  *                               EINVAL, as on kernels before 5.14
  *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
@@ -45,13 +46,24 @@ static long env_long(const char *name)
 	return v == NULL ? 0 : strtol(v, NULL, 10);
 }
 
-static int file_maps;
+static int file_maps, byte_writes;
+
+/* Cuts the file to S bytes if TOPWIPE_SHIM_TRUNCATE is N:S and count is N. */
+static void cut_at(int fd, int count)
+{
+	const char *cut = getenv("TOPWIPE_SHIM_TRUNCATE");
+	const char *size;
+
+	if (cut == NULL || strtol(cut, NULL, 10) != count || (size = strchr(cut, ':')) == NULL)
+		return;
+	if (ftruncate(fd, strtoll(size + 1, NULL, 10)) == 0)
+		mark("truncate");
+}
 
 static void *map(void *addr, size_t len, int prot, int flags, int fd, off64_t off)
 {
 	static void *(*real)(void *, size_t, int, int, int, off64_t);
 	long refuse = env_long("TOPWIPE_SHIM_REFUSE_MAP");
-	const char *cut = getenv("TOPWIPE_SHIM_TRUNCATE");
 	void *p;
 
 	if (real == NULL)
@@ -65,11 +77,8 @@ static void *map(void *addr, size_t len, int prot, int flags, int fd, off64_t of
 		return MAP_FAILED;
 	}
 	p = real(addr, len, prot, flags, fd, off);
-	if (p != MAP_FAILED && cut != NULL && strtol(cut, NULL, 10) == file_maps) {
-		const char *size = strchr(cut, ':');
-		if (size != NULL && ftruncate(fd, strtoll(size + 1, NULL, 10)) == 0)
-			mark("truncate");
-	}
+	if (p != MAP_FAILED)
+		cut_at(fd, file_maps);
 	return p;
 }
 
@@ -139,5 +148,18 @@ int fclose(FILE *fh)
 		errno = EIO;
 		return EOF;
 	}
+	return r;
+}
+
+size_t fwrite(const void *buf, size_t size, size_t n, FILE *fh)
+{
+	static size_t (*real)(const void *, size_t, size_t, FILE *);
+	size_t r;
+
+	if (real == NULL)
+		real = (size_t (*)(const void *, size_t, size_t, FILE *))dlsym(RTLD_NEXT, "fwrite");
+	r = real(buf, size, n, fh);
+	if (size * n == 1)
+		cut_at(fileno(fh), ++byte_writes);
 	return r;
 }
