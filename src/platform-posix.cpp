@@ -33,6 +33,7 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 #include <csetjmp>
 #include <csignal>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -103,12 +104,21 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         return Mapped::refused;
     }
 
+    // Stores through a mapping are not held to a file size limit (ulimit -f)
+    // as writes are: stop where the first write would fail with EFBIG, so
+    // that both passes give the same answer.
+    int64_t end = len;
+    struct rlimit fsize {};
+    if (getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY &&
+        fsize.rlim_cur < static_cast<rlim_t>(len))
+        end = static_cast<int64_t>(fsize.rlim_cur);
+
     Mapped result = Mapped::done;
 #ifdef MADV_POPULATE_WRITE
     bool prefault = true;
 #endif
-    for (int64_t off = *pos - first; off < len && result == Mapped::done; off += window) {
-        const int64_t n = len - off < window ? len - off : window;
+    for (int64_t off = *pos - first; off < end && result == Mapped::done; off += window) {
+        const int64_t n = end - off < window ? end - off : window;
         if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
                  static_cast<off_t>(off)) == MAP_FAILED) {
             *pos = off + first;
@@ -131,6 +141,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         if (!clear(base, n))
             result = Mapped::fault;
     }
+
+    if (result == Mapped::done && end < len)
+        result = Mapped::fault;
 
     // Failing to restore the old SIGBUS action or to unmap changes nothing
     // in the file, and the process is about to exit.
