@@ -53,14 +53,24 @@ struct sigaction bus_old;
 unsigned char *volatile bus_lo;
 unsigned char *volatile bus_hi;
 
-void on_sigbus(int, siginfo_t *si, void *)
+void on_sigbus(int sig, siginfo_t *si, void *)
 {
+    // Raised by the kernel for an access, not sent by a process.
+    const bool fault = si->si_code == BUS_ADRERR || si->si_code == BUS_OBJERR || si->si_code == BUS_ADRALN;
     auto *addr = static_cast<unsigned char *>(si->si_addr);
-    if (addr >= bus_lo && addr < bus_hi)
+    if (fault && addr >= bus_lo && addr < bus_hi)
         siglongjmp(bus_jump, 1);
-    // Not one of our stores: put the old action back; returning retries the
-    // access, which then meets that action.
+    // Not one of our stores: the signal gets the action it would have had
+    // without us. One that was sent, and is to be ignored, is; this handler
+    // stays for our own faults.
+    if (!fault && (bus_old.sa_flags & SA_SIGINFO) == 0 && bus_old.sa_handler == SIG_IGN)
+        return;
+    // Otherwise put the old action back. A fault meets it when the access
+    // is retried on return; a sent signal is sent again, and arrives as
+    // soon as this handler returns.
     sigaction(SIGBUS, &bus_old, nullptr);
+    if (!fault)
+        raise(sig);
 }
 
 // Clears the groups of the n mapped bytes at base, as zero_tops does;

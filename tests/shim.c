@@ -9,6 +9,8 @@
  *   TOPWIPE_SHIM_TRUNCATE=N:S   right after the Nth shared mapping of a file,
  *                               or the Nth one-byte fwrite, the file is cut
  *                               to S bytes
+ *   TOPWIPE_SHIM_SEND_BUS=1     right after the first shared mapping of a
+ *                               file, the process sends itself SIGBUS
  *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_WRITE) fails with
  *                               EINVAL, as on kernels before 5.14
  *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
@@ -16,6 +18,7 @@
  */
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -77,6 +80,10 @@ static void *map(void *addr, size_t len, int prot, int flags, int fd, off64_t of
 		return MAP_FAILED;
 	}
 	p = real(addr, len, prot, flags, fd, off);
+	if (p != MAP_FAILED && file_maps == 1 && env_long("TOPWIPE_SHIM_SEND_BUS")) {
+		mark("send bus");
+		kill(getpid(), SIGBUS);
+	}
 	if (p != MAP_FAILED)
 		cut_at(fd, file_maps);
 	return p;
