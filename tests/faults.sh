@@ -111,7 +111,12 @@ else
 	head -c 1572864 /dev/zero >hole
 	# Once more with standard error closed: the file must not take its place
 	# (the line would be written into it).
-	for how in "${ways[@]}" "${ways[0]}, standard error closed"; do
+	closed=("${ways[0]}, standard error closed")
+	if [ "${cmd[0]##*/}" = valgrind ]; then
+		skip "disk full, standard error closed" "valgrind cannot run without it"
+		closed=()
+	fi
+	for how in "${ways[@]}" "${closed[@]}"; do
 		cp data "$mnt/img"
 		truncate -s 2097152 "$mnt/img"
 		want=$'write: error\n'
