@@ -8,7 +8,7 @@
 # TOPWIPE_NAME the name the usage line is expected to show (default: the
 #              last word of TOPWIPE, which is how it was invoked)
 # TOPWIPE_SHIM the fault-injecting preload library (tests that need it
-#              skip without it)
+#              skip without it); under wine it reaches only the mappings
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
 #              tests that would take hours that way skip
 #
@@ -35,6 +35,11 @@ case ${cmd[0]##*/} in
 wine | wine64)
 	under_wine=1
 	name=Z:${name//\//\\} # Windows hands the program its DOS path
+	# One wineserver for the whole suite: otherwise every run starts its
+	# own, and a run can meet one that is just shutting down.
+	wineserver=${cmd[0]%/*}/wineserver
+	[ -x "$wineserver" ] || wineserver=wineserver
+	"$wineserver" -p >/dev/null 2>&1 </dev/null
 	# The first run in a new prefix sets it up, noisily: do that now.
 	"${cmd[@]}" >/dev/null 2>&1 </dev/null
 	;;
@@ -46,6 +51,7 @@ shim=${TOPWIPE_SHIM:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
 chmod 755 "$work" # so that an unprivileged run can reach its files
 on_exit=()
+[ "$under_wine" = 1 ] && on_exit+=('"$wineserver" -k 2>/dev/null')
 cleanup() {
 	local h
 	for h in "${on_exit[@]}"; do eval "$h"; done
@@ -88,13 +94,14 @@ run() {
 }
 
 # shimmed VAR=VALUE... -- ARG...: runs the command with the fault shim
-# preloaded and the given settings; its marks go to $work/.mark.
+# preloaded and the given settings, aimed at the file named last; its marks
+# go to $work/.mark.
 shimmed() {
 	local env=()
 	while [ "$1" != -- ]; do env+=("$1"); shift; done
 	shift
 	rm -f "$work/.mark"
-	env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" LD_PRELOAD="$shim" \
+	env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" TOPWIPE_SHIM_FILE="${!#}" LD_PRELOAD="$shim" \
 		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
 		"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
 	status=$?

@@ -3,6 +3,11 @@
  * reach what a healthy machine never shows. Each fault is switched on by
  * an environment variable; every fault that fires appends a line to the
  * file named by TOPWIPE_SHIM_MARK, so a test can tell that it was reached.
+ * Mappings and writes count only where they are of the file named by
+ * TOPWIPE_SHIM_FILE, when that is set.
+ *
+ * Under wine the same library reaches wine's own mappings of the file, on
+ * the program's behalf: there only the mapping faults apply.
  *
  *   TOPWIPE_SHIM_REFUSE_MAP=N   the Nth shared mapping of a file, and every
  *                               one after it, fails with ENODEV
@@ -24,6 +29,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -51,6 +57,17 @@ static long env_long(const char *name)
 
 static int file_maps, byte_writes;
 
+/* Whether fd is the file under test. */
+static int watched(int fd)
+{
+	const char *path = getenv("TOPWIPE_SHIM_FILE");
+	struct stat a, b;
+
+	if (path == NULL)
+		return 1;
+	return stat(path, &a) == 0 && fstat(fd, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 /* Cuts the file to S bytes if TOPWIPE_SHIM_TRUNCATE is N:S and count is N. */
 static void cut_at(int fd, int count)
 {
@@ -71,7 +88,7 @@ static void *map(void *addr, size_t len, int prot, int flags, int fd, off64_t of
 
 	if (real == NULL)
 		real = (void *(*)(void *, size_t, int, int, int, off64_t))dlsym(RTLD_NEXT, "mmap64");
-	if (fd < 0 || (flags & MAP_SHARED) == 0)
+	if (fd < 0 || (flags & MAP_SHARED) == 0 || !watched(fd))
 		return real(addr, len, prot, flags, fd, off);
 	file_maps++;
 	if (refuse > 0 && file_maps >= refuse) {
@@ -166,7 +183,7 @@ size_t fwrite(const void *buf, size_t size, size_t n, FILE *fh)
 	if (real == NULL)
 		real = (size_t (*)(const void *, size_t, size_t, FILE *))dlsym(RTLD_NEXT, "fwrite");
 	r = real(buf, size, n, fh);
-	if (size * n == 1)
+	if (size * n == 1 && watched(fileno(fh)))
 		cut_at(fileno(fh), ++byte_writes);
 	return r;
 }
