@@ -24,6 +24,7 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 
 // The context a fault resumes at is taken as setjmp takes its buffer: tell
 // the compiler that the call returns twice.
+// NOLINTNEXTLINE(readability-redundant-declaration)
 extern "C" __declspec(dllimport) __attribute__((returns_twice)) void WINAPI RtlCaptureContext(PCONTEXT);
 
 namespace {
