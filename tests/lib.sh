@@ -39,6 +39,7 @@ wine | wine64)
 	# own, and a run can meet one that is just shutting down.
 	wineserver=${cmd[0]%/*}/wineserver
 	[ -x "$wineserver" ] || wineserver=wineserver
+	mkdir -p "${WINEPREFIX:-$HOME/.wine}" # it starts only in a folder that exists
 	"$wineserver" -p >/dev/null 2>&1 </dev/null
 	# The first run in a new prefix sets it up, noisily: do that now.
 	"${cmd[@]}" >/dev/null 2>&1 </dev/null
