@@ -1,7 +1,10 @@
 // The stores of the mapped pass, shared by every platform's mapping code.
 #include "platform.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+// The wide stores are kept to the x86-64 systems where they are tested:
+// Linux and Windows. macOS is only compiled for, and lacks the run-time CPU
+// check that the selection uses.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__APPLE__)
 #include <immintrin.h>
 #define TOPWIPE_WIDE 1
 
