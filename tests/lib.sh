@@ -3,14 +3,16 @@
 # exact bytes, exact standard error and the exact exit status with
 # expectations written out by hand.
 #
-# TOPWIPE      the command under test; it may start with a runner, as in
-#              "valgrind -q --error-exitcode=99 /path/topwipe"
-# TOPWIPE_NAME the name the usage line is expected to show (default: the
-#              last word of TOPWIPE, which is how it was invoked)
-# TOPWIPE_SHIM the fault-injecting preload library (tests that need it
-#              skip without it); under wine it reaches only the mappings
+# TOPWIPE        the command under test: the path of the binary, taken whole
+#                (spaces and all)
+# TOPWIPE_RUNNER the words that run it, if anything must (an emulator,
+#                "valgrind -q --error-exitcode=99")
+# TOPWIPE_NAME   the name the usage line is expected to show (default:
+#                TOPWIPE, which is how it was invoked)
+# TOPWIPE_SHIM   the fault-injecting preload library (tests that need it
+#                skip without it); under wine it reaches only the mappings
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
-#              tests that would take hours that way skip
+#                tests that would take hours that way skip
 #
 # Under wine, the expected usage line names the program by its Windows path
 # and standard error is expected in CR LF lines, as Windows writes them.
@@ -21,15 +23,14 @@ if [ -z "${TOPWIPE:-}" ]; then
 	echo "TOPWIPE is not set: give it the command under test" >&2
 	exit 2
 fi
-read -r -a cmd <<<"$TOPWIPE"
-for i in "${!cmd[@]}"; do # the suites change folder; keep paths working
-	case ${cmd[$i]} in
-	/*) ;;
-	*/*) [ -e "${cmd[$i]}" ] && cmd[$i]=$PWD/${cmd[$i]} ;;
-	esac
-done
-name=${cmd[${#cmd[@]} - 1]}
-has_runner=$((${#cmd[@]} > 1))
+read -r -a cmd <<<"${TOPWIPE_RUNNER:-}"
+name=$TOPWIPE
+case $name in # the suites change folder; keep a relative path working
+/*) ;;
+*/*) name=$PWD/$name ;;
+esac
+has_runner=$((${#cmd[@]} > 0))
+cmd+=("$name")
 under_wine=0
 case ${cmd[0]##*/} in
 wine | wine64)
@@ -51,6 +52,11 @@ shim=${TOPWIPE_SHIM:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
 chmod 755 "$work" # so that an unprivileged run can reach its files
+# The preload list is split at spaces and colons, with no way to escape
+# them: a shim whose path holds one is preloaded from a copy in here.
+case $shim in
+*[' :']*) cp "$shim" "$work/shim.so" && shim=$work/shim.so ;;
+esac
 on_exit=()
 [ "$under_wine" = 1 ] && on_exit+=('"$wineserver" -k 2>/dev/null')
 cleanup() {
