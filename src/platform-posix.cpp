@@ -2,6 +2,7 @@
 // mapped pass over mmap, with SIGBUS turned into a failed write.
 #include "platform.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BITS=64)");
 
@@ -19,6 +20,36 @@ bool std_streams_open()
             return false;
     }
     return true;
+}
+
+FILE *open_update(const char *path)
+{
+    return fopen(path, "r+b");
+}
+
+int seek64(FILE *fh, int64_t off, int whence)
+{
+    return fseeko(fh, static_cast<off_t>(off), whence);
+}
+
+int64_t tell64(FILE *fh)
+{
+    return ftello(fh);
+}
+
+// The end is measured with fstat, which costs the same whatever the file's
+// size. (A seek for the hole at pos, which fails at or past the end, walks
+// a tmpfs file's pages from pos on: quadratic over the pass.) Only a regular
+// file has an end to check: a device measures 0.
+Put put_byte(FILE *fh, int64_t pos, const char *src)
+{
+    const int fd = fileno(fh);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0)
+        return Put::seek_failed;
+    if (S_ISREG(st.st_mode) && pos >= st.st_size)
+        return Put::past_end;
+    return pwrite(fd, src, 1, static_cast<off_t>(pos)) == 1 ? Put::written : Put::write_failed;
 }
 
 #ifdef TOPWIPE_PORTABLE
@@ -94,8 +125,19 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
 {
     const int fd = fileno(fh);
     const auto page = static_cast<int64_t>(sysconf(_SC_PAGESIZE));
-    if (fd < 0 || page <= 0 || huge % page != 0)
+    struct stat st {};
+    if (fd < 0 || page <= 0 || huge % page != 0 || fstat(fd, &st) != 0)
         return Mapped::refused;
+    const bool regular = S_ISREG(st.st_mode);
+
+    // Stores through a mapping are not held to a file size limit (ulimit -f)
+    // as writes to a regular file are: stop where the first such write
+    // would fail with EFBIG, so that both passes give the same answer.
+    int64_t end = len;
+    struct rlimit fsize {};
+    if (regular && getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY &&
+        fsize.rlim_cur < static_cast<rlim_t>(len))
+        end = static_cast<int64_t>(fsize.rlim_cur);
 
     // One reservation, aligned by hand, that every window is mapped over.
     const auto span = static_cast<size_t>(window + huge);
@@ -113,15 +155,6 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         (void)munmap(area, span);
         return Mapped::refused;
     }
-
-    // Stores through a mapping are not held to a file size limit (ulimit -f)
-    // as writes are: stop where the first write would fail with EFBIG, so
-    // that both passes give the same answer.
-    int64_t end = len;
-    struct rlimit fsize {};
-    if (getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY &&
-        fsize.rlim_cur < static_cast<rlim_t>(len))
-        end = static_cast<int64_t>(fsize.rlim_cur);
 
     Mapped result = Mapped::done;
 #ifdef MADV_POPULATE_WRITE
@@ -148,11 +181,15 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
             prefault = false;
 #endif
-        if (!clear(base, n))
+        // A file cut to a new end inside the window's last page gives no
+        // fault: the stores past that end land in the page, never in the
+        // file. Measured again, the file tells.
+        if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n)))
             result = Mapped::fault;
     }
 
-    if (result == Mapped::done && end < len)
+    // Only a group whose byte lies at or past the limit cannot be written.
+    if (result == Mapped::done && end / stride < len / stride)
         result = Mapped::fault;
 
     // Failing to restore the old SIGBUS action or to unmap changes nothing

@@ -1,6 +1,10 @@
-// The Windows side of the command: the mapped pass over views of a file
+// The Windows side of the command: the C library's 64-bit positioning, and
+// the mapped pass over views of a file
 // mapping, with a fault in a view turned into a failed write.
 #include "platform.h"
+
+#include <io.h>
+#include <windows.h>
 
 // A Windows process started without standard handles still has C runtime
 // descriptors 0, 1 and 2 reserved for them, so a file opened now never
@@ -8,6 +12,35 @@
 bool std_streams_open()
 {
     return true;
+}
+
+FILE *open_update(const char *path)
+{
+    return fopen(path, "r+b");
+}
+
+int seek64(FILE *fh, int64_t off, int whence)
+{
+    return _fseeki64(fh, off, whence);
+}
+
+int64_t tell64(FILE *fh)
+{
+    return _ftelli64(fh);
+}
+
+// This pass runs only where a file cannot be mapped: a length query before
+// each write is cheap enough.
+Put put_byte(FILE *fh, int64_t pos, const char *src)
+{
+    const int64_t now = _filelengthi64(_fileno(fh));
+    if (now < 0)
+        return Put::seek_failed;
+    if (pos >= now)
+        return Put::past_end;
+    if (_fseeki64(fh, pos, SEEK_SET) != 0)
+        return Put::seek_failed;
+    return fwrite(src, 1, 1, fh) == 1 ? Put::written : Put::write_failed;
 }
 
 #ifdef TOPWIPE_PORTABLE
@@ -18,9 +51,6 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 }
 
 #else
-
-#include <io.h>
-#include <windows.h>
 
 // The context a fault resumes at is taken as setjmp takes its buffer: tell
 // the compiler that the call returns twice.
@@ -106,7 +136,12 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
             result = Mapped::refused;
             break;
         }
-        if (!clear(static_cast<unsigned char *>(view), n))
+        // A file cut (from outside Windows) to a new end inside the view's
+        // last page gives no fault: the stores past that end land in the
+        // page, never in the file. Measured again, the file tells.
+        LARGE_INTEGER size;
+        if (!clear(static_cast<unsigned char *>(view), n) || GetFileSizeEx(file, &size) == 0 ||
+            size.QuadPart < off + n)
             result = Mapped::fault;
         // The stores are in the file's cache already; failing to unmap, or
         // to remove the handler and close the mapping below, changes

@@ -16,11 +16,33 @@ constexpr int64_t stride = 4; // one little-endian 32-bit word
 // be done.
 [[nodiscard]] bool std_streams_open();
 
+// Opens the file that the command's one argument names, for update in
+// binary mode ("r+b"): an existing file, never created or truncated. path
+// is that argument as main received it. Returns nullptr on failure.
+[[nodiscard]] FILE *open_update(const char *path);
+
+// Positions the stream at a 64-bit offset; returns 0, or non-zero on
+// failure.
+[[nodiscard]] int seek64(FILE *fh, int64_t off, int whence);
+
+// Returns the stream's 64-bit position, or -1 on failure.
+[[nodiscard]] int64_t tell64(FILE *fh);
+
+enum class Put { written, past_end, seek_failed, write_failed };
+
+// Writes the one byte at src at offset pos, unless pos lies at or past the
+// end of the file as it is now (another process may have cut it short): a
+// write there would grow the file back. Returns written; past_end;
+// seek_failed when the end or the position cannot be found; or
+// write_failed.
+[[nodiscard]] Put put_byte(FILE *fh, int64_t pos, const char *src);
+
 enum class Mapped { done, refused, fault };
 
 // Clears the groups from *pos up to len through a mapping of the file,
-// window by window. Returns done; fault when a byte cannot be written
-// (every group before it is cleared, it and all after it are untouched); or
+// window by window. Returns done; fault when a byte cannot be written, or
+// the file was found shorter than a window it cleared (every group before
+// the failing one is cleared, it and all after it are untouched); or
 // refused when the file cannot be mapped, with *pos the first group not yet
 // cleared, for the caller to finish another way. A build without mappings
 // (TOPWIPE_PORTABLE) always refuses.

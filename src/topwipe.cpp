@@ -12,32 +12,6 @@
 
 #include "platform.h"
 
-namespace {
-
-constexpr int64_t recheck = 4096; // bytes of file between two measurings
-
-// Positions the stream at a 64-bit offset; returns 0, or non-zero on failure.
-[[nodiscard]] int seek64(FILE *fh, int64_t off, int whence)
-{
-#ifdef _WIN32
-    return _fseeki64(fh, off, whence);
-#else
-    return fseeko(fh, static_cast<off_t>(off), whence);
-#endif
-}
-
-// Returns the stream's 64-bit position, or -1 on failure.
-[[nodiscard]] int64_t tell64(FILE *fh)
-{
-#ifdef _WIN32
-    return _ftelli64(fh);
-#else
-    return ftello(fh);
-#endif
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     static const char null[] = "";
@@ -45,7 +19,6 @@ int main(int argc, char *argv[])
     int64_t len;
     int64_t pos = first;
     int ret;
-    bool cut = false; // the file was found shorter than len
 
     if (argc != 2) {
         // A bare exec may hand over no name at all (or, on newer kernels, "").
@@ -67,7 +40,7 @@ int main(int argc, char *argv[])
     }
 
     // "r+": update an existing file; never create it, never truncate it.
-    fh = fopen(argv[1], "r+b");
+    fh = open_update(argv[1]);
     if (fh == nullptr) {
         fputs("open: failed\n", stderr);
         return 1;
@@ -105,36 +78,23 @@ int main(int argc, char *argv[])
 
     // One positioned one-byte write per group: for files that cannot be
     // mapped, and the whole pass where there are no mappings. A write past
-    // the end would grow the file, so every 4 KiB the length is measured
-    // again: a file that another process cut short is cleared up to its new
-    // end, and the run then fails as the mapped pass does.
+    // the end would grow the file, so none is made there: a file that
+    // another process cut short is cleared up to its new end, and the run
+    // then fails as the mapped pass does.
     for (; pos < len; pos += stride) {
-        if ((pos - first) % recheck == 0) {
-            const int64_t now = seek64(fh, 0, SEEK_END) == 0 ? tell64(fh) : -1;
-            if (now < 0) {
-                fprintf(stderr, "seek: pos: %" PRId64 ", error\n", pos);
-                ret = 1;
-                goto end;
-            }
-            if (now < len) {
-                len = now;
-                cut = true;
-            }
-        }
-        if (seek64(fh, pos, SEEK_SET) < 0) {
+        switch (put_byte(fh, pos, null)) {
+        case Put::written:
+            break;
+        case Put::seek_failed:
             fprintf(stderr, "seek: pos: %" PRId64 ", error\n", pos);
             ret = 1;
             goto end;
-        }
-        if (fwrite(null, 1, 1, fh) != 1) {
+        case Put::past_end:
+        case Put::write_failed:
             fputs("write: error\n", stderr);
             ret = 1;
             goto end;
         }
-    }
-    if (cut) {
-        fputs("write: error\n", stderr);
-        ret = 1;
     }
 
 end:

@@ -64,7 +64,7 @@ else
 	# (the leak checker cannot run under a tracer)
 	pre=(-E "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0")
 	[ -z "${TOPWIPE_PER_BYTE:-}" ] && pre+=(-E "LD_PRELOAD=$shim" -E TOPWIPE_SHIM_REFUSE_MAP=1)
-	strace -f -qq -o /dev/null "${pre[@]}" -e trace=write -e inject=write:error=ENOSPC:when=3 \
+	strace -f -qq -o /dev/null "${pre[@]}" -e trace=pwrite64 -e inject=pwrite64:error=ENOSPC:when=3 \
 		"${cmd[@]}" f >.out 2>.err
 	status=$?
 	ran "a write fails part-way" 1 $'write: error\n'
@@ -75,27 +75,53 @@ fi
 # A file size limit below the file's length: every pass stops where a write
 # would fail, reports it, and does not die of SIGXFSZ. (Stores through a
 # mapping are not held to the limit: the mapped pass must stop by itself.)
+# A limit inside the trailing partial group fails no write, and a device is
+# not held to it at all.
 if [ "$under_wine" = 1 ]; then
 	skip "file size limit" "a Unix limit, which wine's own host process dies of"
 else
-	noise data 8192
-	head -c 4096 data >want
-	tail -c 4096 data >past
-	for how in "${ways[@]}"; do
-		cp data f
+	# size | limit in KiB | status | line
+	while IFS='|' read -r size kib want line; do
+		noise data "$size"
+		head -c $((kib * 1024)) data >want
+		tail -c +$((kib * 1024 + 1)) data >past
+		for how in "${ways[@]}"; do
+			cp data f
+			(
+				ulimit -f "$kib"
+				by "$how" -- f
+				exit "$status"
+			)
+			status=$?
+			ran "$size bytes, limit $kib KiB ($how)" "$want" "${line:+$line$'\n'}"
+			head -c $((kib * 1024)) f >got
+			wiped "$size bytes, limit $kib KiB ($how): cleared up to the limit" want got
+			tail -c +$((kib * 1024 + 1)) f >got
+			same "$size bytes, limit $kib KiB ($how): untouched past it" past got
+		done
+	done <<-'EOF'
+	8192|4|1|write: error
+	1026|1|0|
+	EOF
+
+	noise data 1048576
+	cp data img
+	if [ "$(id -u)" != 0 ] || ! dev=$(losetup -f --show img 2>/dev/null); then
+		skip "block device under a file size limit" "cannot set up a loop device here (needs root)"
+	else
+		on_exit+=("losetup -d '$dev' 2>/dev/null")
 		(
-			ulimit -f 4 # KiB
-			by "$how" -- f
+			ulimit -f 512
+			by "${ways[0]}" -- "$dev"
 			exit "$status"
 		)
 		status=$?
-		ran "file size limit ($how)" 1 $'write: error\n'
-		head -c 4096 f >got
-		wiped "file size limit ($how): cleared up to the limit" want got
-		tail -c 4096 f >got
-		same "file size limit ($how): untouched past it" past got
-	done
-	rm -f data f got want past
+		ran "block device under a file size limit (${ways[0]})" 0 ""
+		cat "$dev" >got
+		wiped "block device under a file size limit (${ways[0]}): all cleared" data got
+		losetup -d "$dev"
+	fi
+	rm -f data img f got want past
 fi
 
 # Disk full part-way: a sparse file on a small tmpfs, whose data part is
