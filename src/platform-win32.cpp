@@ -1,10 +1,13 @@
-// The Windows side of the command: the C library's 64-bit positioning, and
-// the mapped pass over views of a file
+// The Windows side of the command: the file opened by its UTF-16 name, the
+// C library's 64-bit positioning, and the mapped pass over views of a file
 // mapping, with a fault in a view turned into a failed write.
 #include "platform.h"
 
+#include <cstring>
 #include <io.h>
+#include <string>
 #include <windows.h>
+#include <shellapi.h>
 
 // A Windows process started without standard handles still has C runtime
 // descriptors 0, 1 and 2 reserved for them, so a file opened now never
@@ -14,9 +17,30 @@ bool std_streams_open()
     return true;
 }
 
+// main's arguments come converted to the ANSI code page, where Windows puts
+// a look-alike in place of a character it cannot show (a fullwidth "a"
+// becomes "a", a fullwidth backslash a real one) or a '?': by that name the
+// file opened could be another one. The name is taken instead from the
+// UTF-16 command line, as it was typed, and opened by the wide call. It must
+// be the argument that path was made from: converted the same way, it gives
+// path back. Should the two ever be split apart differently, no file is
+// opened.
 FILE *open_update(const char *path)
 {
-    return fopen(path, "r+b");
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr)
+        return nullptr;
+    FILE *fh = nullptr;
+    if (argc == 2) {
+        std::string ansi(std::strlen(path) + 1, '\0');
+        const int n = WideCharToMultiByte(CP_ACP, 0, argv[1], -1, &ansi[0], static_cast<int>(ansi.size()),
+                                          nullptr, nullptr);
+        if (n == static_cast<int>(ansi.size()) && ansi.compare(0, ansi.size() - 1, path) == 0)
+            fh = _wfopen(argv[1], L"r+b");
+    }
+    (void)LocalFree(argv);
+    return fh;
 }
 
 int seek64(FILE *fh, int64_t off, int whence)

@@ -76,11 +76,30 @@ else
 	skip "FIFO: the seek to the end fails" "cannot make a FIFO here"
 fi
 
-for f in - --help; do
+# Any name is just a name: no options, and (on Windows) no code page between
+# the name typed and the file opened.
+for f in - --help 日本.bin 😀.bin; do
 	put "./$f" 11 22 33 44
 	run "$f"
 	ran "a file called $f is just a file" 0 ""
 	holds "a file called $f is just a file" "./$f" 11 22 33 00
 done
+
+# A name whose look-alike in the ANSI code page names another file (a
+# fullwidth "a"; a fullwidth backslash, which would lead out of the folder)
+# reaches its own file and leaves the look-alike alone.
+mkdir sub
+cd sub || exit 2
+for f in ａ.bin ..＼twin.bin; do
+	twin=${f/ａ/a}
+	twin=${twin/＼//}
+	put "$f" 11 22 33 44
+	put "$twin" 11 22 33 44
+	run "$f"
+	ran "look-alike name $f" 0 ""
+	holds "look-alike name $f: its own file is cleared" "$f" 11 22 33 00
+	holds "look-alike name $f: $twin is untouched" "$twin" 11 22 33 44
+done
+cd ..
 
 finish

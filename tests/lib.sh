@@ -36,6 +36,7 @@ case ${cmd[0]##*/} in
 wine | wine64)
 	under_wine=1
 	name=Z:${name//\//\\} # Windows hands the program its DOS path
+	export LC_ALL=C.UTF-8 # wine takes names outside ASCII as the locale's
 	# One wineserver for the whole suite: otherwise every run starts its
 	# own, and a run can meet one that is just shutting down.
 	wineserver=${cmd[0]%/*}/wineserver
