@@ -65,6 +65,10 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 #include <csignal>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 namespace {
 
@@ -129,6 +133,12 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     if (fd < 0 || page <= 0 || huge % page != 0 || fstat(fd, &st) != 0)
         return Mapped::refused;
     const bool regular = S_ISREG(st.st_mode);
+#ifdef __linux__
+    // tmpfs keeps a file in 4 KiB pages unless mounted with huge=: there a
+    // write fault maps one page, a read fault sixteen, writable already.
+    struct statfs fs {};
+    const bool tmpfs = fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+#endif
 
     // Stores through a mapping are not held to a file size limit (ulimit -f)
     // as writes to a regular file are: stop where the first such write
@@ -171,6 +181,11 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
 #ifdef MADV_HUGEPAGE
         // Only a hint: without it the pass is slower, not wrong.
         (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
+#endif
+#if defined(__linux__) && defined(MADV_POPULATE_READ)
+        // Only a hint, and only on tmpfs: on a file of large folios it costs.
+        if (tmpfs)
+            (void)madvise(base, static_cast<size_t>(n), MADV_POPULATE_READ);
 #endif
 #ifdef MADV_POPULATE_WRITE
         // Take the window's page faults in one call instead of one per page.
