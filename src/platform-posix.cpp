@@ -37,17 +37,17 @@ int64_t tell64(FILE *fh)
     return ftello(fh);
 }
 
-// The end is measured with fstat, which costs the same whatever the file's
-// size. (A seek for the hole at pos, which fails at or past the end, walks
-// a tmpfs file's pages from pos on: quadratic over the pass.) Only a regular
-// file has an end to check: a device measures 0.
+// The end is found by a seek to it, which costs what the seek to pos that
+// the positioned write saves, whatever the file's size and filesystem (a
+// seek for the hole at pos, which fails at or past the end, walks a tmpfs
+// file's pages from pos on: quadratic over the pass; fstat costs more).
 Put put_byte(FILE *fh, int64_t pos, const char *src)
 {
     const int fd = fileno(fh);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0)
+    const off_t now = fd < 0 ? -1 : lseek(fd, 0, SEEK_END);
+    if (now < 0)
         return Put::seek_failed;
-    if (S_ISREG(st.st_mode) && pos >= st.st_size)
+    if (pos >= now)
         return Put::past_end;
     return pwrite(fd, src, 1, static_cast<off_t>(pos)) == 1 ? Put::written : Put::write_failed;
 }
