@@ -68,6 +68,12 @@ Mapped map_pass(FILE *, int64_t, int64_t *)
 #ifdef __linux__
 #include <linux/magic.h>
 #include <sys/vfs.h>
+// Linux 5.14's, which older C libraries (musl among them) do not name yet.
+// An older kernel refuses them with EINVAL.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_READ 22
+#define MADV_POPULATE_WRITE 23
+#endif
 #endif
 
 namespace {
@@ -182,7 +188,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         // Only a hint: without it the pass is slower, not wrong.
         (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
 #endif
-#if defined(__linux__) && defined(MADV_POPULATE_READ)
+#ifdef __linux__
         // Only a hint, and only on tmpfs: on a file of large folios it costs.
         if (tmpfs)
             (void)madvise(base, static_cast<size_t>(n), MADV_POPULATE_READ);
