@@ -13,11 +13,14 @@
 #                skip without it); under wine it reaches only the mappings
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
 #                tests that would take hours that way skip
+# TOPWIPE_SKIPPED a file to which each skipped case adds a line, for ctest
+#                to print after the suites
 #
 # Under wine, the expected usage line names the program by its Windows path
 # and standard error is expected in CR LF lines, as Windows writes them.
 
 set -u
+suite=$(basename "$0" .sh)
 
 if [ -z "${TOPWIPE:-}" ]; then
 	echo "TOPWIPE is not set: give it the command under test" >&2
@@ -79,6 +82,7 @@ fail() {
 skip() {
 	skipped=$((skipped + 1))
 	printf 'skip: %s: %s\n' "$1" "$2"
+	[ -z "${TOPWIPE_SKIPPED:-}" ] || printf '%s: %s: %s\n' "$suite" "$1" "$2" >>"$TOPWIPE_SKIPPED"
 }
 
 # put FILE HEX...: makes FILE hold exactly the bytes given in hex.
