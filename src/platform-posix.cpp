@@ -27,8 +27,18 @@ FILE *open_update(const char *path)
     return fopen(path, "r+b");
 }
 
+// The end is the kernel's answer, asked of the descriptor: a C library may
+// take it from fstat instead, where a file that has no end to seek to (a
+// /proc file) measures 0 bytes. The stream is then set to that offset.
 int seek64(FILE *fh, int64_t off, int whence)
 {
+    if (whence == SEEK_END) {
+        const int fd = fileno(fh);
+        const off_t end = fd < 0 ? -1 : lseek(fd, static_cast<off_t>(off), SEEK_END);
+        if (end < 0)
+            return -1;
+        return fseeko(fh, end, SEEK_SET);
+    }
     return fseeko(fh, static_cast<off_t>(off), whence);
 }
 
