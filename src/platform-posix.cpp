@@ -214,8 +214,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
 #endif
         // A file cut to a new end inside the window's last page gives no
         // fault: the stores past that end land in the page, never in the
-        // file. Measured again, the file tells.
-        if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n)))
+        // file. Measured again, the file tells; a cut that took only a
+        // trailing partial group lost nothing.
+        if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
             result = Mapped::fault;
     }
 

@@ -165,7 +165,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         // page, never in the file. Measured again, the file tells.
         LARGE_INTEGER size;
         if (!clear(static_cast<unsigned char *>(view), n) || GetFileSizeEx(file, &size) == 0 ||
-            size.QuadPart < off + n)
+            size.QuadPart < off + n / stride * stride)
             result = Mapped::fault;
         // The stores are in the file's cache already; failing to unmap, or
         // to remove the handler and close the mapping below, changes
