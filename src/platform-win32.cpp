@@ -3,6 +3,7 @@
 // mapping, with a fault in a view turned into a failed write.
 #include "platform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <io.h>
 #include <string>
@@ -16,6 +17,95 @@ bool std_streams_open()
 {
     return true;
 }
+
+namespace {
+
+// A DOS device name on its own (NUL, CON, COM1, ...): a name that means the
+// device on purpose, as Win32 takes it.
+bool device_name(const std::wstring &name)
+{
+    static const wchar_t *const devices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    for (const wchar_t *d : devices) {
+        if (_wcsicmp(name.c_str(), d) == 0)
+            return true;
+    }
+    return name.size() == 4 && (_wcsnicmp(name.c_str(), L"COM", 3) == 0 || _wcsnicmp(name.c_str(), L"LPT", 3) == 0) &&
+           name[3] >= L'1' && name[3] <= L'9';
+}
+
+// The name as typed, made absolute by hand in the \\?\ form, which Win32
+// opens as it stands. Left to itself, Win32 takes a device name with any
+// extension (nul.txt) as the device, and drops trailing dots and spaces
+// (t.bin. opens t.bin): another file, or none. "." and ".." are resolved
+// here, as Win32 would. A name that is a device, or already in the \\?\ or
+// \\.\ form, is kept. Returns an empty string when the folder the name is
+// relative to cannot be found.
+std::wstring literal(const wchar_t *typed)
+{
+    std::wstring name(typed);
+    if (name.empty())
+        return name;
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    if (name.rfind(L"\\\\?\\", 0) == 0 || name.rfind(L"\\\\.\\", 0) == 0 || device_name(name))
+        return std::wstring(typed);
+
+    std::wstring root; // what ".." never climbs above: "C:" or "UNC\server\share"
+    std::wstring rest;
+    if (name.rfind(L"\\\\", 0) == 0) {
+        const size_t server = name.find(L'\\', 2);
+        const size_t share = server == std::wstring::npos ? server : name.find(L'\\', server + 1);
+        root = L"UNC\\" + name.substr(2, share == std::wstring::npos ? share : share - 2);
+        rest = share == std::wstring::npos ? L"" : name.substr(share);
+    } else {
+        // The folder a relative name starts from: the current one, or the
+        // current one on the drive it names (C:name).
+        std::wstring base;
+        if (name.size() >= 2 && name[1] == L':') {
+            if (name.size() == 2 || name[2] != L'\\') {
+                const std::wstring drive = name.substr(0, 2);
+                const DWORD n = GetFullPathNameW(drive.c_str(), 0, nullptr, nullptr);
+                base.resize(n);
+                if (n == 0 || GetFullPathNameW(drive.c_str(), n, &base[0], nullptr) != n - 1)
+                    return L"";
+                base.resize(n - 1);
+                name = base + L"\\" + name.substr(2);
+            }
+        } else {
+            const DWORD n = GetCurrentDirectoryW(0, nullptr);
+            base.resize(n);
+            if (n == 0 || GetCurrentDirectoryW(n, &base[0]) != n - 1)
+                return L"";
+            base.resize(n - 1);
+            if (name[0] == L'\\')
+                name = base.substr(0, 2) + name; // the current drive's root
+            else
+                name = base + L"\\" + name;
+        }
+        root = name.substr(0, 2);
+        rest = name.substr(2);
+    }
+
+    std::wstring path = L"\\\\?\\" + root;
+    const size_t top = path.size();
+    size_t at = 0;
+    while (at <= rest.size()) {
+        size_t next = rest.find(L'\\', at);
+        if (next == std::wstring::npos)
+            next = rest.size();
+        const std::wstring part = rest.substr(at, next - at);
+        if (part == L"..") {
+            const size_t cut = path.rfind(L'\\');
+            if (cut >= top)
+                path.resize(cut);
+        } else if (!part.empty() && part != L".") {
+            path += L"\\" + part;
+        }
+        at = next + 1;
+    }
+    return path;
+}
+
+} // namespace
 
 // main's arguments come converted to the ANSI code page, where Windows puts
 // a look-alike in place of a character it cannot show (a fullwidth "a"
@@ -36,8 +126,9 @@ FILE *open_update(const char *path)
         std::string ansi(std::strlen(path) + 1, '\0');
         const int n = WideCharToMultiByte(CP_ACP, 0, argv[1], -1, &ansi[0], static_cast<int>(ansi.size()),
                                           nullptr, nullptr);
-        if (n == static_cast<int>(ansi.size()) && ansi.compare(0, ansi.size() - 1, path) == 0)
-            fh = _wfopen(argv[1], L"r+b");
+        const std::wstring name = literal(argv[1]);
+        if (n == static_cast<int>(ansi.size()) && ansi.compare(0, ansi.size() - 1, path) == 0 && !name.empty())
+            fh = _wfopen(name.c_str(), L"r+b");
     }
     (void)LocalFree(argv);
     return fh;

@@ -111,4 +111,17 @@ for f in ａ.bin ..＼twin.bin; do
 done
 cd ..
 
+# Names that Win32 rewrites before it opens them (a device name with an
+# extension is the device; trailing dots and spaces are dropped) reach their
+# own file, never the device or the twin that the rewrite names.
+for pair in nul.txt: sub/com1.bin: t.bin.:t.bin 's.bin :s.bin' 'u.bin. :u.bin'; do
+	f=${pair%:*} twin=${pair#*:}
+	put "$f" 11 22 33 44 55 66 77 88
+	[ -z "$twin" ] || put "$twin" 11 22 33 44
+	run "$f"
+	ran "name Win32 rewrites: '$f'" 0 ""
+	holds "name Win32 rewrites: '$f' is cleared" "$f" 11 22 33 00 55 66 77 00
+	[ -z "$twin" ] || holds "name Win32 rewrites: '$f': $twin is untouched" "$twin" 11 22 33 44
+done
+
 finish
