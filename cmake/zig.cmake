@@ -1,10 +1,12 @@
 # Cross builds with zig's C and C++ compilers, which carry the C libraries
 # and headers of their targets: static Linux binaries on musl, which run on
-# any Linux whatever its C library, and macOS (compiled and linked only:
-# nothing built here runs on macOS).
+# any Linux whatever its C library; Windows on ARM64 and macOS (compiled and
+# linked only: nothing built here runs on either).
 #   -DTOPWIPE_ZIG_TARGET=x86_64-linux-musl (the default), x86-linux-musl,
-#    aarch64-linux-musl, aarch64-macos or x86_64-macos
-#   -DTOPWIPE_ZIG=/path/to/zig where zig is not on PATH
+#    aarch64-linux-musl, riscv64-linux-musl, aarch64-windows-gnu,
+#    aarch64-macos or x86_64-macos
+#   -DTOPWIPE_ZIG=/path/to/zig (or TOPWIPE_ZIG in the environment) where zig
+#    is not on PATH
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TOPWIPE_ZIG TOPWIPE_ZIG_TARGET)
 if(NOT TOPWIPE_ZIG_TARGET)
   set(TOPWIPE_ZIG_TARGET x86_64-linux-musl)
@@ -14,6 +16,8 @@ list(GET parts 0 arch)
 list(GET parts 1 os)
 if(os STREQUAL "macos")
   set(CMAKE_SYSTEM_NAME Darwin)
+elseif(os STREQUAL "windows")
+  set(CMAKE_SYSTEM_NAME Windows)
 else()
   set(CMAKE_SYSTEM_NAME Linux)
 endif()
@@ -21,8 +25,16 @@ if(arch STREQUAL "x86")
   set(arch i686)
 endif()
 set(CMAKE_SYSTEM_PROCESSOR ${arch})
+if(NOT TOPWIPE_ZIG AND DEFINED ENV{TOPWIPE_ZIG})
+  set(TOPWIPE_ZIG $ENV{TOPWIPE_ZIG})
+endif()
 find_program(TOPWIPE_ZIG zig REQUIRED)
 set(CMAKE_C_COMPILER ${TOPWIPE_ZIG} cc -target ${TOPWIPE_ZIG_TARGET})
 set(CMAKE_CXX_COMPILER ${TOPWIPE_ZIG} c++ -target ${TOPWIPE_ZIG_TARGET})
-set(CMAKE_AR ${TOPWIPE_ZIG} ar)
-set(CMAKE_RANLIB ${TOPWIPE_ZIG} ranlib)
+# CMake runs the archiver as one program (a Windows link goes through an
+# archive of the objects): zig's, through a script.
+set(ar ${CMAKE_BINARY_DIR}/zig-ar)
+file(WRITE ${ar} "#!/bin/sh\nexec \"${TOPWIPE_ZIG}\" ar \"$@\"\n")
+file(CHMOD ${ar} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_AR ${ar})
+set(CMAKE_RANLIB ${ar} s)
