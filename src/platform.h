@@ -1,14 +1,13 @@
 // What each platform provides to the command, behind one interface: one
 // source file per platform implements it (platform-posix.cpp,
-// platform-win32.cpp), and CMake compiles the one that fits.
+// platform-win32.cpp), and one its mapped pass (map-posix.cpp,
+// map-win32.cpp, or map-none.cpp where there are no mappings); CMake
+// compiles the ones that fit.
 #ifndef TOPWIPE_PLATFORM_H
 #define TOPWIPE_PLATFORM_H
 
 #include <cstdint>
 #include <cstdio>
-
-constexpr int64_t first = 3;  // offset of the top byte of the first word
-constexpr int64_t stride = 4; // one little-endian 32-bit word
 
 // Makes sure the standard streams have descriptors of their own before the
 // file is opened, so that the file can never take the place of one (a
@@ -22,7 +21,8 @@ constexpr int64_t stride = 4; // one little-endian 32-bit word
 [[nodiscard]] FILE *open_update(const char *path);
 
 // Positions the stream at a 64-bit offset; returns 0, or non-zero on
-// failure.
+// failure. The end is the one the system gives for the file, not one the C
+// library makes up where the system gives none.
 [[nodiscard]] int seek64(FILE *fh, int64_t off, int whence);
 
 // Returns the stream's 64-bit position, or -1 on failure.
@@ -47,10 +47,5 @@ enum class Mapped { done, refused, fault };
 // cleared, for the caller to finish another way. A build without mappings
 // (TOPWIPE_PORTABLE) always refuses.
 [[nodiscard]] Mapped map_pass(FILE *fh, int64_t len, int64_t *pos);
-
-// Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
-// store faults every group before it is cleared. p - 3 starts a 64-byte
-// line. Only those bytes are written, and none is read.
-void zero_tops(unsigned char *p, const unsigned char *end);
 
 #endif

@@ -7,7 +7,7 @@
 // on 1 GiB in the page cache, on an Intel Xeon with AVX-512BW, the line
 // loop took 0.99 of the floor and the wide stores 0.84, where one byte
 // store per loop trip had taken about 1.4.
-#include "platform.h"
+#include "stores.h"
 
 namespace {
 

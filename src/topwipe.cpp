@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "platform.h"
+#include "stores.h"
 
 int main(int argc, char *argv[])
 {

@@ -1,0 +1,168 @@
+// The mapped pass on POSIX systems: the file mapped one window at a time,
+// with SIGBUS turned into a failed write.
+#include "platform.h"
+#include "stores.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <csignal>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+// Linux 5.14's, which older C libraries (musl among them) do not name yet.
+// An older kernel refuses them with EINVAL.
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_READ 22
+#define MADV_POPULATE_WRITE 23
+#endif
+#endif
+
+namespace {
+
+// The file is mapped one window at a time, so memory stays bounded whatever
+// its size. Windows start on 2 MiB boundaries of both the file and the
+// address space: a page cache of large folios can then be mapped with 2 MiB
+// entries, which avoids a page fault per 4 KiB.
+constexpr int64_t huge = int64_t{2} << 20;
+constexpr int64_t window = 2 * huge;
+
+// A store into a mapped page that the file can no longer back (it was
+// truncated, or the disk is full under a sparse file) raises SIGBUS. While
+// a window is being cleared, the handler turns that into a jump back to the
+// pass, which reports a failed write.
+sigjmp_buf bus_jump;
+struct sigaction bus_old;
+unsigned char *volatile bus_lo;
+unsigned char *volatile bus_hi;
+
+void on_sigbus(int sig, siginfo_t *si, void *)
+{
+    // Raised by the kernel for an access, not sent by a process.
+    const bool fault = si->si_code == BUS_ADRERR || si->si_code == BUS_OBJERR || si->si_code == BUS_ADRALN;
+    auto *addr = static_cast<unsigned char *>(si->si_addr);
+    if (fault && addr >= bus_lo && addr < bus_hi)
+        siglongjmp(bus_jump, 1);
+    // Not one of our stores: the signal gets the action it would have had
+    // without us. One that was sent, and is to be ignored, is; this handler
+    // stays for our own faults.
+    if (!fault && (bus_old.sa_flags & SA_SIGINFO) == 0 && bus_old.sa_handler == SIG_IGN)
+        return;
+    // Otherwise put the old action back. A fault meets it when the access
+    // is retried on return; a sent signal is sent again, and arrives as
+    // soon as this handler returns.
+    sigaction(SIGBUS, &bus_old, nullptr);
+    if (!fault)
+        raise(sig);
+}
+
+// Clears the groups of the n mapped bytes at base, as zero_tops does;
+// returns false if a store raised SIGBUS.
+[[nodiscard]] bool clear(unsigned char *base, int64_t n)
+{
+    if (sigsetjmp(bus_jump, 1) != 0) {
+        bus_lo = bus_hi = nullptr;
+        return false;
+    }
+    bus_lo = base;
+    bus_hi = base + n;
+    zero_tops(base + first, base + n);
+    bus_lo = bus_hi = nullptr;
+    return true;
+}
+
+} // namespace
+
+Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
+{
+    const int fd = fileno(fh);
+    const auto page = static_cast<int64_t>(sysconf(_SC_PAGESIZE));
+    struct stat st {};
+    if (fd < 0 || page <= 0 || huge % page != 0 || fstat(fd, &st) != 0)
+        return Mapped::refused;
+    const bool regular = S_ISREG(st.st_mode);
+#ifdef __linux__
+    // tmpfs keeps a file in 4 KiB pages unless mounted with huge=: there a
+    // write fault maps one page, a read fault sixteen, writable already.
+    struct statfs fs {};
+    const bool tmpfs = fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+#endif
+
+    // Stores through a mapping are not held to a file size limit (ulimit -f)
+    // as writes to a regular file are: stop where the first such write
+    // would fail with EFBIG, so that both passes give the same answer.
+    int64_t end = len;
+    struct rlimit fsize {};
+    if (regular && getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY &&
+        fsize.rlim_cur < static_cast<rlim_t>(len))
+        end = static_cast<int64_t>(fsize.rlim_cur);
+
+    // One reservation, aligned by hand, that every window is mapped over.
+    const auto span = static_cast<size_t>(window + huge);
+    void *area = mmap(nullptr, span, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (area == MAP_FAILED)
+        return Mapped::refused;
+    const auto mask = static_cast<uintptr_t>(huge - 1);
+    auto *base = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(area) + mask) & ~mask);
+
+    struct sigaction sa {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    if (sigaction(SIGBUS, &sa, &bus_old) != 0) {
+        (void)munmap(area, span);
+        return Mapped::refused;
+    }
+
+    Mapped result = Mapped::done;
+#ifdef MADV_POPULATE_WRITE
+    bool prefault = true;
+#endif
+    for (int64_t off = *pos - first; off < end && result == Mapped::done; off += window) {
+        const int64_t n = end - off < window ? end - off : window;
+        if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
+                 static_cast<off_t>(off)) == MAP_FAILED) {
+            *pos = off + first;
+            result = Mapped::refused;
+            break;
+        }
+#ifdef MADV_HUGEPAGE
+        // Only a hint: without it the pass is slower, not wrong.
+        (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
+#endif
+#ifdef __linux__
+        // Only a hint, and only on tmpfs: on a file of large folios it costs.
+        if (tmpfs)
+            (void)madvise(base, static_cast<size_t>(n), MADV_POPULATE_READ);
+#endif
+#ifdef MADV_POPULATE_WRITE
+        // Take the window's page faults in one call instead of one per page.
+        // Where the file cannot back a page (it was cut short, or the disk
+        // is full under a hole) this fails, and the store into that page
+        // raises SIGBUS, which ends the pass there. EINVAL: the kernel
+        // cannot prefault (before Linux 5.14); the stores fault as they go.
+        if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            prefault = false;
+#endif
+        // A file cut to a new end inside the window's last page gives no
+        // fault: the stores past that end land in the page, never in the
+        // file. Measured again, the file tells; a cut that took only a
+        // trailing partial group lost nothing.
+        if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
+            result = Mapped::fault;
+    }
+
+    // Only a group whose byte lies at or past the limit cannot be written.
+    if (result == Mapped::done && end / stride < len / stride)
+        result = Mapped::fault;
+
+    // Failing to restore the old SIGBUS action or to unmap changes nothing
+    // in the file, and the process is about to exit.
+    (void)sigaction(SIGBUS, &bus_old, nullptr);
+    (void)munmap(area, span);
+    return result;
+}

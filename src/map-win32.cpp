@@ -1,0 +1,109 @@
+// The mapped pass on Windows: views of a file mapping, with a fault in a
+// view turned into a failed write.
+#include "platform.h"
+#include "stores.h"
+
+#include <io.h>
+#include <windows.h>
+
+// The context a fault resumes at is taken as setjmp takes its buffer: tell
+// the compiler that the call returns twice.
+// NOLINTNEXTLINE(readability-redundant-declaration)
+extern "C" __declspec(dllimport) __attribute__((returns_twice)) void WINAPI RtlCaptureContext(PCONTEXT);
+
+namespace {
+
+// The file is mapped one view at a time, so memory stays bounded whatever
+// its size. A view must start at a multiple of the allocation granularity
+// (64 KiB), which this is.
+constexpr int64_t window = int64_t{4} << 20;
+
+// A store into a view that the file cannot back (the disk is full under a
+// sparse file, the file was cut short from outside, a network share failed
+// to read a page in) raises an exception: an in-page error, or, under wine,
+// an access violation. A vectored handler takes the ones whose address lies
+// in the current view and resumes the pass at the context captured before
+// its stores, which then reports a failed write. Resuming at a context is
+// what a vectored handler may do by its contract; jumping out of it would
+// leave the system's dispatch of the exception unfinished.
+CONTEXT landing;
+volatile bool faulted;
+unsigned char *volatile view_lo;
+unsigned char *volatile view_hi;
+
+LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
+{
+    const EXCEPTION_RECORD *er = ep->ExceptionRecord;
+    if ((er->ExceptionCode != EXCEPTION_IN_PAGE_ERROR && er->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) ||
+        er->NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    auto *addr = reinterpret_cast<unsigned char *>(er->ExceptionInformation[1]);
+    if (addr < view_lo || addr >= view_hi)
+        return EXCEPTION_CONTINUE_SEARCH;
+    faulted = true;
+    *ep->ContextRecord = landing;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Clears the groups of the n bytes of the view at base, as zero_tops does;
+// returns false if a store faulted.
+[[gnu::noinline]] bool clear(unsigned char *base, int64_t n)
+{
+    faulted = false;
+    RtlCaptureContext(&landing);
+    if (faulted) {
+        view_lo = view_hi = nullptr;
+        return false;
+    }
+    view_lo = base;
+    view_hi = base + n;
+    zero_tops(base + first, base + n);
+    view_lo = view_hi = nullptr;
+    return true;
+}
+
+} // namespace
+
+Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
+{
+    // Only files on a disk can be mapped (not pipes, not NUL or a console).
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fh)));
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK)
+        return Mapped::refused;
+    // A size of 0, 0 maps the file as it is: a larger one would extend it.
+    HANDLE map = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    if (map == nullptr)
+        return Mapped::refused;
+    PVOID handler = AddVectoredExceptionHandler(1, on_fault);
+    if (handler == nullptr) {
+        (void)CloseHandle(map);
+        return Mapped::refused;
+    }
+
+    Mapped result = Mapped::done;
+    for (int64_t off = *pos - first; off < len && result == Mapped::done; off += window) {
+        const int64_t n = len - off < window ? len - off : window;
+        void *view = MapViewOfFile(map, FILE_MAP_WRITE, static_cast<DWORD>(off >> 32),
+                                   static_cast<DWORD>(off & 0xffffffff), static_cast<SIZE_T>(n));
+        if (view == nullptr) {
+            *pos = off + first;
+            result = Mapped::refused;
+            break;
+        }
+        // A file cut (from outside Windows) to a new end inside the view's
+        // last page gives no fault: the stores past that end land in the
+        // page, never in the file. Measured again, the file tells.
+        LARGE_INTEGER size;
+        if (!clear(static_cast<unsigned char *>(view), n) || GetFileSizeEx(file, &size) == 0 ||
+            size.QuadPart < off + n / stride * stride)
+            result = Mapped::fault;
+        // The stores are in the file's cache already; failing to unmap, or
+        // to remove the handler and close the mapping below, changes
+        // nothing in the file.
+        (void)UnmapViewOfFile(view);
+    }
+
+    (void)RemoveVectoredExceptionHandler(handler);
+    (void)CloseHandle(map);
+    return result;
+}

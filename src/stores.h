@@ -1,0 +1,16 @@
+// Where the groups lie, and the store loop that every mapped pass shares
+// (stores.cpp).
+#ifndef TOPWIPE_STORES_H
+#define TOPWIPE_STORES_H
+
+#include <cstdint>
+
+constexpr int64_t first = 3;  // offset of the top byte of the first word
+constexpr int64_t stride = 4; // one little-endian 32-bit word
+
+// Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
+// store faults every group before it is cleared. p - 3 starts a 64-byte
+// line. Only those bytes are written, and none is read.
+void zero_tops(unsigned char *p, const unsigned char *end);
+
+#endif
