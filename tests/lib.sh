@@ -52,6 +52,10 @@ wine | wine64)
 esac
 name=${TOPWIPE_NAME:-$name}
 shim=${TOPWIPE_SHIM:-}
+case $shim in # resolved as TOPWIPE is, before the suites change folder
+/* | '') ;;
+*) shim=$PWD/$shim ;;
+esac
 [ -n "$shim" ] && [ -r "$shim" ] || shim=
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
