@@ -55,21 +55,29 @@ else
 	fi
 fi
 
-# A one-byte write that fails part-way through the per-byte pass: the
-# earlier offsets are written, no later one is.
+# A system call of the per-byte pass that fails: the earlier offsets are
+# written, no later one is, with the call's own line and status. Before
+# the pass, glibc makes three seeks: to the end (the first), to there, and
+# back to the start; the pass then seeks to the end before each write.
 if [ "$has_runner" = 1 ] || ! command -v strace >/dev/null || [ "$per_byte" != per-byte ]; then
-	skip "a write fails part-way" "needs strace, no runner, and the per-byte pass"
+	skip "a system call fails part-way" "needs strace, no runner, and the per-byte pass"
 else
-	put f 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 10 12
 	# (the leak checker cannot run under a tracer)
 	pre=(-E "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0")
 	[ -z "${TOPWIPE_PER_BYTE:-}" ] && pre+=(-E "LD_PRELOAD=$shim" -E TOPWIPE_SHIM_REFUSE_MAP=1)
-	strace -f -qq -o /dev/null "${pre[@]}" -e trace=pwrite64 -e inject=pwrite64:error=ENOSPC:when=3 \
-		"${cmd[@]}" f >.out 2>.err
-	status=$?
-	ran "a write fails part-way" 1 $'write: error\n'
-	holds "a write fails part-way: two groups cleared, the rest untouched" f \
-		11 22 33 00 55 66 77 00 99 aa bb cc dd ee ff 10 12
+	# what | call | its Nth fails | status | line | bytes after
+	while IFS='|' read -r what call nth want line after; do
+		put f 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 10 12
+		strace -f -qq -o /dev/null "${pre[@]}" -e trace="$call" -e inject="$call:error=EIO:when=$nth" \
+			"${cmd[@]}" f >.out 2>.err
+		status=$?
+		ran "$what" "$want" "$line"$'\n'
+		holds "$what: the file as far as it got" f $after
+	done <<-'EOF'
+	a write fails part-way|pwrite64|3|1|write: error|11 22 33 00 55 66 77 00 99 aa bb cc dd ee ff 10 12
+	the seek to the end fails|lseek|1|255|seek end: error|11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff 10 12
+	the end before a write is not found|lseek|6|1|seek: pos: 11, error|11 22 33 00 55 66 77 00 99 aa bb cc dd ee ff 10 12
+	EOF
 fi
 
 # A file size limit below the file's length: every pass stops where a write

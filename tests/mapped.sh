@@ -58,15 +58,16 @@ else
 	# (The sanitizers' own SIGBUS handler would take a sent one for theirs.)
 	export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_sigbus=0"
 	in_page="mapped, the new end inside the last page"
-	tail="only the 2-byte tail"
-	hows=(mapped "mapped, not prefaulted" "mapped, a sent SIGBUS ignored" "$in_page" "mapped, $tail" per-byte "per-byte, $tail")
-	[ -n "${TOPWIPE_PER_BYTE:-}" ] && hows=(per-byte "per-byte, $tail")
+	tail="only the 2-byte tail" next="per-byte, the new end where the next write goes"
+	hows=(mapped "mapped, not prefaulted" "mapped, a sent SIGBUS ignored" "$in_page" "mapped, $tail" per-byte "$next" "per-byte, $tail")
+	[ -n "${TOPWIPE_PER_BYTE:-}" ] && hows=(per-byte "$next" "per-byte, $tail")
 	[ "$under_wine" = 1 ] && hows=(mapped "$in_page" "mapped, $tail") # the rest are Linux's own
 	for how in "${hows[@]}"; do
 		size=$((6 * mib)) after=1 at=3000001 extra=() want_status=1 want_err=$'write: error\n'
 		case $how in
 		"mapped, $tail") size=8194 at=8192 want_status=0 want_err= ;;
 		"per-byte, $tail") size=65538 after=5000 at=65536 want_status=0 want_err= extra=(TOPWIPE_SHIM_REFUSE_MAP=1) ;;
+		"$next") size=65536 after=5000 at=20003 extra=(TOPWIPE_SHIM_REFUSE_MAP=1) ;;
 		*prefaulted) extra=(TOPWIPE_SHIM_NO_PREFAULT=1) ;;
 		*SIGBUS*) extra=(TOPWIPE_SHIM_SEND_BUS=1) && trap '' BUS ;;
 		*page) size=8192 at=5000 ;;
