@@ -148,10 +148,8 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
             prefault = false;
 #endif
-        // A file cut to a new end inside the window's last page gives no
-        // fault: the stores past that end land in the page, never in the
-        // file. Measured again, the file tells; a cut that took only a
-        // trailing partial group lost nothing.
+        // A new end inside the window's last page gives no fault: the file,
+        // measured again, must still hold the window's last complete group.
         if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
             result = Mapped::fault;
     }

@@ -90,9 +90,8 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
             result = Mapped::refused;
             break;
         }
-        // A file cut (from outside Windows) to a new end inside the view's
-        // last page gives no fault: the stores past that end land in the
-        // page, never in the file. Measured again, the file tells.
+        // A new end inside the view's last page gives no fault: the file,
+        // measured again, must still hold the view's last complete group.
         LARGE_INTEGER size;
         if (!clear(static_cast<unsigned char *>(view), n) || GetFileSizeEx(file, &size) == 0 ||
             size.QuadPart < off + n / stride * stride)

@@ -31,10 +31,9 @@
 enum class Put { written, past_end, seek_failed, write_failed };
 
 // Writes the one byte at src at offset pos, unless pos lies at or past the
-// end of the file as it is now (another process may have cut it short): a
-// write there would grow the file back. Returns written; past_end;
-// seek_failed when the end or the position cannot be found; or
-// write_failed.
+// end of the file as it is now, where a write would grow it. Returns
+// written; past_end; seek_failed when the end or the position cannot be
+// found; or write_failed.
 [[nodiscard]] Put put_byte(FILE *fh, int64_t pos, const char *src);
 
 enum class Mapped { done, refused, fault };

@@ -78,10 +78,7 @@ int main(int argc, char *argv[])
     }
 
     // One positioned one-byte write per group: for files that cannot be
-    // mapped, and the whole pass where there are no mappings. A write past
-    // the end would grow the file, so none is made there: a file that
-    // another process cut short is cleared up to its new end, and the run
-    // then fails as the mapped pass does.
+    // mapped, and the whole pass where there are no mappings.
     for (; pos < len; pos += stride) {
         switch (put_byte(fh, pos, null)) {
         case Put::written:
