@@ -33,6 +33,29 @@ bool device_name(const std::wstring &name)
            name[3] >= L'1' && name[3] <= L'9';
 }
 
+// Where the root of an absolute name ends: after "C:", or after the share
+// of "\\server\share".
+size_t root_end(const std::wstring &name)
+{
+    if (name.rfind(L"\\\\", 0) != 0)
+        return 2;
+    const size_t server = name.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : name.find(L'\\', server + 1);
+    return share == std::wstring::npos ? name.size() : share;
+}
+
+// The folder named by a call that fills a buffer of the size it asks for,
+// or an empty string.
+template <typename Call> std::wstring folder(Call call)
+{
+    const DWORD n = call(0, nullptr);
+    std::wstring base(n, L'\0');
+    if (n == 0 || call(n, &base[0]) != n - 1)
+        return L"";
+    base.resize(n - 1);
+    return base;
+}
+
 // The name as typed, made absolute by hand in the \\?\ form, which Win32
 // opens as it stands. Left to itself, Win32 takes a device name with any
 // extension (nul.txt) as the device, and drops trailing dots and spaces
@@ -49,41 +72,30 @@ std::wstring literal(const wchar_t *typed)
     if (name.rfind(L"\\\\?\\", 0) == 0 || name.rfind(L"\\\\.\\", 0) == 0 || device_name(name))
         return std::wstring(typed);
 
-    std::wstring root; // what ".." never climbs above: "C:" or "UNC\server\share"
-    std::wstring rest;
-    if (name.rfind(L"\\\\", 0) == 0) {
-        const size_t server = name.find(L'\\', 2);
-        const size_t share = server == std::wstring::npos ? server : name.find(L'\\', server + 1);
-        root = L"UNC\\" + name.substr(2, share == std::wstring::npos ? share : share - 2);
-        rest = share == std::wstring::npos ? L"" : name.substr(share);
-    } else {
-        // The folder a relative name starts from: the current one, or the
-        // current one on the drive it names (C:name).
+    const bool unc = name.rfind(L"\\\\", 0) == 0;
+    const bool drive = name.size() >= 2 && name[1] == L':';
+    if (!unc && !(drive && name.size() >= 3 && name[2] == L'\\')) {
+        // Relative: to the current folder, or to the current folder of the
+        // drive it names (C:name); or to the root of either (\name).
         std::wstring base;
-        if (name.size() >= 2 && name[1] == L':') {
-            if (name.size() == 2 || name[2] != L'\\') {
-                const std::wstring drive = name.substr(0, 2);
-                const DWORD n = GetFullPathNameW(drive.c_str(), 0, nullptr, nullptr);
-                base.resize(n);
-                if (n == 0 || GetFullPathNameW(drive.c_str(), n, &base[0], nullptr) != n - 1)
-                    return L"";
-                base.resize(n - 1);
-                name = base + L"\\" + name.substr(2);
-            }
+        if (drive) {
+            const std::wstring letter = name.substr(0, 2);
+            base = folder([&](DWORD n, wchar_t *buf) { return GetFullPathNameW(letter.c_str(), n, buf, nullptr); });
+            name.erase(0, 2);
         } else {
-            const DWORD n = GetCurrentDirectoryW(0, nullptr);
-            base.resize(n);
-            if (n == 0 || GetCurrentDirectoryW(n, &base[0]) != n - 1)
-                return L"";
-            base.resize(n - 1);
-            if (name[0] == L'\\')
-                name = base.substr(0, 2) + name; // the current drive's root
-            else
-                name = base + L"\\" + name;
+            base = folder([](DWORD n, wchar_t *buf) { return GetCurrentDirectoryW(n, buf); });
         }
-        root = name.substr(0, 2);
-        rest = name.substr(2);
+        if (base.empty())
+            return L"";
+        if (!name.empty() && name[0] == L'\\')
+            name = base.substr(0, root_end(base)) + name;
+        else
+            name = base + L"\\" + name;
     }
+    const size_t end = root_end(name);
+    // What ".." never climbs above: "C:" or "UNC\server\share".
+    const std::wstring root = name.rfind(L"\\\\", 0) == 0 ? L"UNC" + name.substr(1, end - 1) : name.substr(0, end);
+    const std::wstring rest = name.substr(end);
 
     std::wstring path = L"\\\\?\\" + root;
     const size_t top = path.size();
