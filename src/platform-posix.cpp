@@ -3,7 +3,6 @@
 // mapped pass is in map-posix.cpp.
 #include "platform.h"
 
-#include <sys/stat.h>
 #include <sys/types.h>
 static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BITS=64)");
 
