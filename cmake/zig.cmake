@@ -4,7 +4,7 @@
 # linked only: nothing built here runs on either).
 #   -DTOPWIPE_ZIG_TARGET=x86_64-linux-musl (the default), x86-linux-musl,
 #    aarch64-linux-musl, riscv64-linux-musl, aarch64-windows-gnu,
-#    aarch64-macos or x86_64-macos
+#    aarch64-macos.11.0 or x86_64-macos.11.0 (macOS 11.0 and later)
 #   -DTOPWIPE_ZIG=/path/to/zig (or TOPWIPE_ZIG in the environment) where zig
 #    is not on PATH
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TOPWIPE_ZIG TOPWIPE_ZIG_TARGET)
@@ -14,8 +14,9 @@ endif()
 string(REPLACE "-" ";" parts ${TOPWIPE_ZIG_TARGET})
 list(GET parts 0 arch)
 list(GET parts 1 os)
-if(os STREQUAL "macos")
+if(os MATCHES "^macos(\\.(.*))?$")
   set(CMAKE_SYSTEM_NAME Darwin)
+  set(TOPWIPE_MACOS_MIN ${CMAKE_MATCH_2}) # for the readme; zig's default if none
 elseif(os STREQUAL "windows")
   set(CMAKE_SYSTEM_NAME Windows)
 else()
