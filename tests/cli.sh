@@ -44,13 +44,15 @@ chmod 444 locked
 if [ "$under_wine" = 1 ]; then
 	skip "file that may not be written" "wine runs only as the owner of its prefix"
 elif [ "$(id -u)" = 0 ]; then
-	if command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+	if ! command -v setpriv >/dev/null; then
+		skip "file that may not be written" "setpriv is not installed (util-linux)"
+	elif setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
 		setpriv --reuid=65534 --regid=65534 --clear-groups "${cmd[@]}" locked >.out 2>.err
 		status=$?
 		ran "file that may not be written" 1 $'open: failed\n'
 		holds "file that may not be written is untouched" locked 11 22 33 44
 	else
-		skip "file that may not be written" "cannot run as an unprivileged user here"
+		skip "file that may not be written" "setpriv cannot run as an unprivileged user here"
 	fi
 else
 	run locked
@@ -59,14 +61,16 @@ else
 fi
 
 put frozen 11 22 33 44
-if chattr +i frozen 2>/dev/null; then
+if ! command -v chattr >/dev/null; then
+	skip "immutable file" "chattr is not installed (e2fsprogs)"
+elif ! chattr +i frozen 2>/dev/null; then
+	skip "immutable file" "$(as_root "chattr +i is refused on this filesystem")"
+else
 	on_exit+=("chattr -i '$work/frozen'")
 	run frozen
 	ran "immutable file" 1 $'open: failed\n'
 	holds "immutable file is untouched" frozen 11 22 33 44
 	chattr -i frozen
-else
-	skip "immutable file" "chattr +i is refused here (needs root and a filesystem that has it)"
 fi
 
 if mkfifo fifo 2>/dev/null; then
@@ -78,8 +82,12 @@ fi
 
 # A /proc file has no end the kernel will give: every build must ask the
 # kernel, not take the length a C library may make up (0).
-if [ "$under_wine" = 1 ] || [ "$(id -u)" != 0 ] || [ ! -f /proc/version ]; then
-	skip "/proc file: the seek to the end fails" "needs root on Linux, to open it for update"
+if [ "$under_wine" = 1 ]; then
+	skip "/proc file: the seek to the end fails" "a Linux case: wine measures files itself"
+elif [ ! -f /proc/version ]; then
+	skip "/proc file: the seek to the end fails" "no /proc/version here"
+elif [ "$(id -u)" != 0 ]; then
+	skip "/proc file: the seek to the end fails" "needs root, to open it for update"
 else
 	run /proc/version
 	ran "/proc file: the seek to the end fails" 255 $'seek end: error\n'

@@ -59,8 +59,12 @@ fi
 # written, no later one is, with the call's own line and status. Before
 # the pass, glibc makes three seeks: to the end (the first), to there, and
 # back to the start; the pass then seeks to the end before each write.
-if [ "$has_runner" = 1 ] || ! command -v strace >/dev/null || [ "$per_byte" != per-byte ]; then
-	skip "a system call fails part-way" "needs strace, no runner, and the per-byte pass"
+if [ "$has_runner" = 1 ]; then
+	skip "a system call fails part-way" "strace would trace the runner, not the command"
+elif ! command -v strace >/dev/null; then
+	skip "a system call fails part-way" "strace is not installed"
+elif [ "$per_byte" != per-byte ]; then
+	skip "a system call fails part-way" "the per-byte pass needs the fault shim here"
 else
 	# (the leak checker cannot run under a tracer)
 	pre=(-E "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0")
@@ -114,8 +118,10 @@ else
 
 	noise data 1048576
 	cp data img
-	if [ "$(id -u)" != 0 ] || ! dev=$(losetup -f --show img 2>/dev/null); then
-		skip "block device under a file size limit" "cannot set up a loop device here (needs root)"
+	if ! command -v losetup >/dev/null; then
+		skip "block device under a file size limit" "losetup is not installed (mount)"
+	elif [ "$(id -u)" != 0 ] || ! dev=$(losetup -f --show img 2>/dev/null); then
+		skip "block device under a file size limit" "$(as_root "no loop device can be set up here")"
 	else
 		on_exit+=("losetup -d '$dev' 2>/dev/null")
 		(
@@ -137,8 +143,9 @@ fi
 mnt=$work/mnt
 mkdir "$mnt"
 if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null; then
-	skip "disk full" "cannot mount a tmpfs here (needs root)"
-	skip "read-only filesystem" "cannot mount a tmpfs here (needs root)"
+	why=$(as_root "mount -t tmpfs is refused here")
+	skip "disk full" "$why"
+	skip "read-only filesystem" "$why"
 else
 	on_exit+=("umount '$mnt' 2>/dev/null")
 	noise data 524288

@@ -89,6 +89,12 @@ skip() {
 	[ -z "${TOPWIPE_SKIPPED:-}" ] || printf '%s: %s: %s\n' "$suite" "$1" "$2" >>"$TOPWIPE_SKIPPED"
 }
 
+# as_root WHY: the reason a case cannot be set up: "needs root" where the
+# suite runs unprivileged, WHY where root is not what is missing.
+as_root() {
+	if [ "$(id -u)" != 0 ]; then echo "needs root"; else echo "$1"; fi
+}
+
 # put FILE HEX...: makes FILE hold exactly the bytes given in hex.
 put() {
 	local f=$1 b s=''
