@@ -122,7 +122,7 @@ cd ..
 # Names that Win32 rewrites before it opens them (a device name with an
 # extension is the device; trailing dots and spaces are dropped) reach their
 # own file, never the device or the twin that the rewrite names.
-for pair in nul.txt: sub/com1.bin: t.bin.:t.bin 's.bin :s.bin' 'u.bin. :u.bin'; do
+for pair in nul.txt: sub/com1.bin: t.bin.:t.bin 's.bin :s.bin' 'u.bin. :u.bin' sub/../v.bin:; do
 	f=${pair%:*} twin=${pair#*:}
 	put "$f" 11 22 33 44 55 66 77 88
 	[ -z "$twin" ] || put "$twin" 11 22 33 44
@@ -131,5 +131,44 @@ for pair in nul.txt: sub/com1.bin: t.bin.:t.bin 's.bin :s.bin' 'u.bin. :u.bin'; 
 	holds "name Win32 rewrites: '$f' is cleared" "$f" 11 22 33 00 55 66 77 00
 	[ -z "$twin" ] || holds "name Win32 rewrites: '$f': $twin is untouched" "$twin" 11 22 33 44
 done
+
+# Spelled so that Win32 rewrites it (in the device namespace, \\?\ with a
+# forward slash, or with a separator after the file's name), a name still
+# reaches its own file or none: never the twin the rewrite names.
+# name typed | the file cleared (none: "open: failed") | the twin
+rows='t.bin\||t.bin
+t.bin/||t.bin'
+if [ "$under_wine" = 1 ]; then
+	here=Z:${work//\//\\}
+	rows+="
+\\\\.\\$here\\t.bin.|t.bin.|t.bin
+//?/${here//\\//}/t.bin.|t.bin.|t.bin
+\\\\?/$here\\s.bin |s.bin |s.bin
+/\\?\\$here\\u.bin. |u.bin. |u.bin
+//./${here//\\//}/t.bin..||t.bin
+$here\\t.bin\\||t.bin"
+fi
+while IFS='|' read -r typed f twin; do
+	[ -z "$f" ] || put "$f" 11 22 33 44
+	put "$twin" 11 22 33 44
+	run "$typed"
+	if [ -n "$f" ]; then
+		ran "name spelled for a rewrite: '$typed'" 0 ""
+		holds "name spelled for a rewrite: '$typed' is cleared" "$f" 11 22 33 00
+	else
+		ran "name spelled for a rewrite: '$typed'" 1 $'open: failed\n'
+	fi
+	holds "name spelled for a rewrite: '$typed': $twin is untouched" "$twin" 11 22 33 44
+done <<<"$rows"
+
+# A device named on its own is the device, not a file of that name.
+put COM1 11 22 33 44
+run COM1
+if [ "$under_wine" = 1 ]; then
+	holds "COM1 on its own is the port: the file COM1 is untouched" COM1 11 22 33 44
+else
+	ran "COM1 is just a file" 0 ""
+	holds "COM1 is just a file" COM1 11 22 33 00
+fi
 
 finish
