@@ -28,11 +28,16 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // The status tells what happened, not a signal: past a file size limit
+    // (ulimit -f) a write is to fail with EFBIG and be reported, not kill
+    // the command halfway through the file; a line to a standard error
+    // nobody reads any more is lost, and the run still returns 1. Ignoring
+    // a signal cannot fail.
 #ifdef SIGXFSZ
-    // Past a file size limit (ulimit -f) a write is to fail with EFBIG and be
-    // reported, not to kill the command halfway through the file. Ignoring
-    // this signal cannot fail.
     (void)signal(SIGXFSZ, SIG_IGN);
+#endif
+#ifdef SIGPIPE
+    (void)signal(SIGPIPE, SIG_IGN);
 #endif
 
     if (!std_streams_open()) {

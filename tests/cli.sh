@@ -32,6 +32,18 @@ run nowhere
 ran "missing path" 1 $'open: failed\n'
 if [ -e nowhere ]; then fail "missing path is not created"; else pass; fi
 
+# Standard error a pipe whose reader is gone: the line is lost, the status
+# is not. (The writes before the command wait until the reader has left.)
+{
+	trap '' PIPE
+	while printf x >&3 2>/dev/null; do :; done
+	trap - PIPE
+	exec "${cmd[@]}" nowhere 2>&3 3>&- >"$work/.out" </dev/null
+} 3>&1 | :
+status=${PIPESTATUS[0]}
+: >"$work/.err"
+ran "missing path, standard error a pipe nobody reads" 1 ""
+
 run ""
 ran "empty argument" 1 $'open: failed\n'
 
