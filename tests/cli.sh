@@ -32,6 +32,20 @@ run nowhere
 ran "missing path" 1 $'open: failed\n'
 if [ -e nowhere ]; then fail "missing path is not created"; else pass; fi
 
+# All three standard descriptors closed: the line has nowhere to go, and the
+# file named must not take the place of one.
+if [ "$under_wine" = 1 ]; then
+	skip "missing path, every standard descriptor closed" "$wine_closed"
+elif [ "${cmd[0]##*/}" = valgrind ]; then
+	skip "missing path, every standard descriptor closed" "valgrind cannot run without them"
+else
+	status=0
+	(exec "${cmd[@]}" nowhere <&- >&- 2>&-) || status=$?
+	: >"$work/.out" >"$work/.err"
+	ran "missing path, every standard descriptor closed" 1 ""
+	if [ -e nowhere ]; then fail "missing path, every standard descriptor closed: nothing is created"; else pass; fi
+fi
+
 # Standard error a pipe whose reader is gone: the line is lost, the status
 # is not. (The writes before the command wait until the reader has left.)
 {

@@ -156,6 +156,9 @@ else
 	if [ "${cmd[0]##*/}" = valgrind ]; then
 		skip "disk full, standard error closed" "valgrind cannot run without it"
 		closed=()
+	elif [ "$under_wine" = 1 ]; then
+		skip "disk full, standard error closed" "$wine_closed"
+		closed=()
 	fi
 	for how in "${ways[@]}" "${closed[@]}"; do
 		cp data "$mnt/img"
