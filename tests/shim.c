@@ -6,14 +6,17 @@
  * Mappings and writes count only where they are of the file named by
  * TOPWIPE_SHIM_FILE, when that is set.
  *
- * Under wine the same library reaches wine's own mappings of the file, on
- * the program's behalf: there only the mapping faults apply.
+ * Under wine the same library reaches wine's own mappings and writes of the
+ * file, on the program's behalf: there only the mapping and write faults
+ * apply.
  *
  *   TOPWIPE_SHIM_REFUSE_MAP=N   the Nth shared mapping of a file, and every
  *                               one after it, fails with ENODEV
  *   TOPWIPE_SHIM_TRUNCATE=N:S   right after the Nth shared mapping of a file,
- *                               or the Nth one-byte pwrite, the file is cut
+ *                               or the Nth one-byte write, the file is cut
  *                               to S bytes
+ *   TOPWIPE_SHIM_COUNT_BYTES=1  the first one-byte write of the file marks
+ *                               "byte write"
  *   TOPWIPE_SHIM_SEND_BUS=1     right after the first shared mapping of a
  *                               file, the process sends itself SIGBUS
  *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_WRITE) fails with
@@ -175,8 +178,23 @@ int fclose(FILE *fh)
 	return r;
 }
 
-/* Counts the one-byte writes of the per-byte pass; only where a cut is asked
- * for, as telling the file under test costs two stats a write. */
+/* Counts the one-byte writes of the per-byte pass (positioned, or, under
+ * wine, after a seek); only where they are asked about, as telling the file
+ * under test costs two stats a write. */
+static void one_byte_written(int fd, size_t n)
+{
+	static int marked;
+
+	if (n != 1 || (getenv("TOPWIPE_SHIM_TRUNCATE") == NULL && !env_long("TOPWIPE_SHIM_COUNT_BYTES")) ||
+	    !watched(fd))
+		return;
+	if (!marked && env_long("TOPWIPE_SHIM_COUNT_BYTES")) {
+		marked = 1;
+		mark("byte write");
+	}
+	cut_at(fd, ++byte_writes);
+}
+
 static ssize_t put(int fd, const void *buf, size_t n, off64_t off)
 {
 	static ssize_t (*real)(int, const void *, size_t, off64_t);
@@ -185,8 +203,7 @@ static ssize_t put(int fd, const void *buf, size_t n, off64_t off)
 	if (real == NULL)
 		real = (ssize_t (*)(int, const void *, size_t, off64_t))dlsym(RTLD_NEXT, "pwrite64");
 	r = real(fd, buf, n, off);
-	if (n == 1 && getenv("TOPWIPE_SHIM_TRUNCATE") != NULL && watched(fd))
-		cut_at(fd, ++byte_writes);
+	one_byte_written(fd, n);
 	return r;
 }
 
@@ -198,4 +215,16 @@ ssize_t pwrite(int fd, const void *buf, size_t n, off_t off)
 ssize_t pwrite64(int fd, const void *buf, size_t n, off64_t off)
 {
 	return put(fd, buf, n, off);
+}
+
+ssize_t write(int fd, const void *buf, size_t n)
+{
+	static ssize_t (*real)(int, const void *, size_t);
+	ssize_t r;
+
+	if (real == NULL)
+		real = (ssize_t (*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+	r = real(fd, buf, n);
+	one_byte_written(fd, n);
+	return r;
 }
