@@ -141,8 +141,10 @@ else
 	rm -f data img f got want past
 fi
 
-# Disk full part-way: a sparse file on a small tmpfs, whose data part is
-# allocated and whose hole cannot all be.
+# Disk full part-way: a sparse file on a small tmpfs, whose data parts
+# are allocated and whose hole between them cannot all be. The pass stops
+# in the hole: the data after it is untouched (a write whose failure went
+# unseen would let the pass go on into it).
 mnt=$work/mnt
 mkdir "$mnt"
 if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null; then
@@ -152,6 +154,7 @@ if [ "$(id -u)" != 0 ] || ! mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null; 
 else
 	on_exit+=("umount '$mnt' 2>/dev/null")
 	noise data 524288
+	noise after 65536
 	head -c 1572864 /dev/zero >hole
 	# Once more with standard error closed: the file must not take its place
 	# (the line would be written into it).
@@ -166,6 +169,7 @@ else
 	for how in "${ways[@]}" "${closed[@]}"; do
 		cp data "$mnt/img"
 		truncate -s 2097152 "$mnt/img"
+		cat after >>"$mnt/img"
 		want=$'write: error\n'
 		if [ "${how%closed}" != "$how" ]; then
 			saved=("${cmd[@]}")
@@ -177,11 +181,13 @@ else
 			by "$how" -- "$mnt/img"
 		fi
 		ran "disk full ($how)" 1 "$want"
-		[ "$(stat -c %s "$mnt/img")" = 2097152 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"
+		[ "$(stat -c %s "$mnt/img")" = 2162688 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"
 		head -c 524288 "$mnt/img" >got
 		wiped "disk full ($how): the data part is cleared" data got
-		tail -c 1572864 "$mnt/img" >got
+		tail -c +524289 "$mnt/img" | head -c 1572864 >got
 		same "disk full ($how): the hole still reads as zeros" hole got
+		tail -c 65536 "$mnt/img" >got
+		same "disk full ($how): the data after the hole is untouched" after got
 		rm -f "$mnt/img" got
 	done
 
