@@ -15,9 +15,8 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 // Linux 5.14's, which older C libraries (musl among them) do not name yet.
-// An older kernel refuses them with EINVAL.
+// An older kernel refuses it with EINVAL.
 #ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_READ 22
 #define MADV_POPULATE_WRITE 23
 #endif
 #endif
@@ -61,8 +60,8 @@ void on_sigbus(int sig, siginfo_t *si, void *)
 }
 
 // Clears the groups of the n mapped bytes at base, as zero_tops does;
-// returns false if a store raised SIGBUS.
-[[nodiscard]] bool clear(unsigned char *base, int64_t n)
+// returns false if a store (or a load of load_pages) raised SIGBUS.
+[[nodiscard]] bool clear(unsigned char *base, int64_t n, bool load_pages)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
         bus_lo = bus_hi = nullptr;
@@ -70,7 +69,7 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     }
     bus_lo = base;
     bus_hi = base + n;
-    zero_tops(base + first, base + n);
+    zero_tops(base + first, base + n, load_pages);
     bus_lo = bus_hi = nullptr;
     return true;
 }
@@ -87,9 +86,14 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     const bool regular = S_ISREG(st.st_mode);
 #ifdef __linux__
     // tmpfs keeps a file in 4 KiB pages unless mounted with huge=: there a
-    // write fault maps one page, a read fault sixteen, writable already.
+    // write fault maps one page, a read fault sixteen, writable already, so
+    // the store loop loads each page before its stores and nothing is
+    // prefaulted (the fastest of the ways bench/floor.c tries, there; a
+    // prefault first costs a second walk of the window's pages).
     struct statfs fs {};
     const bool tmpfs = fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+#else
+    const bool tmpfs = false;
 #endif
 
     // Stores through a mapping are not held to a file size limit (ulimit -f)
@@ -120,7 +124,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
 
     Mapped result = Mapped::done;
 #ifdef MADV_POPULATE_WRITE
-    bool prefault = true;
+    bool prefault = !tmpfs;
 #endif
     for (int64_t off = *pos - first; off < end && result == Mapped::done; off += window) {
         const int64_t n = end - off < window ? end - off : window;
@@ -134,13 +138,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         // Only a hint: without it the pass is slower, not wrong.
         (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
 #endif
-#ifdef __linux__
-        // Only a hint, and only on tmpfs: on a file of large folios it costs.
-        if (tmpfs)
-            (void)madvise(base, static_cast<size_t>(n), MADV_POPULATE_READ);
-#endif
 #ifdef MADV_POPULATE_WRITE
-        // Take the window's page faults in one call instead of one per page.
+        // Take the window's page faults in one call instead of one per page
+        // (a page cache of large folios: the fastest way there).
         // Where the file cannot back a page (it was cut short, or the disk
         // is full under a hole) this fails, and the store into that page
         // raises SIGBUS, which ends the pass there. EINVAL: the kernel
@@ -150,7 +150,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
 #endif
         // A new end inside the window's last page gives no fault: the file,
         // measured again, must still hold the window's last complete group.
-        if (!clear(base, n) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
+        if (!clear(base, n, tmpfs) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
             result = Mapped::fault;
     }
 

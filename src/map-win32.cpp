@@ -57,7 +57,7 @@ LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
     }
     view_lo = base;
     view_hi = base + n;
-    zero_tops(base + first, base + n);
+    zero_tops(base + first, base + n, false);
     view_lo = view_hi = nullptr;
     return true;
 }
