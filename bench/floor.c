@@ -1,22 +1,33 @@
 /*
  * The floor for topwipe's mapped pass: the same file, through the same
- * 4 MiB windows on 2 MiB boundaries, prefaulted the same way, but each
- * 32-bit word loaded, masked and stored back (a loop the compiler
- * vectorises). Storing one byte in four still brings every line in from
- * memory, so a pass that reads and writes every line is as fast as the
- * stores can be.
+ * 4 MiB windows on 2 MiB boundaries, but each 32-bit word loaded, masked
+ * and stored back (a loop the compiler vectorises). Storing one byte in
+ * four still brings every line in from memory, so a pass that reads and
+ * writes every line is as fast as the stores can be, once its pages are
+ * mapped. How they are mapped is the other half of the time, and the
+ * fastest way depends on the filesystem and the CPU: MODE says which.
  *
- * usage: floor FILE
+ *   none   nothing ahead: the loads take the read faults (which map
+ *          several pages each where the kernel maps around them), the
+ *          stores the write faults
+ *   read   MADV_POPULATE_READ, then MADV_POPULATE_WRITE
+ *   write  MADV_POPULATE_WRITE alone
+ *
+ * usage: floor none|read|write FILE
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <linux/magic.h>
 #include <unistd.h>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_READ 22
+#define MADV_POPULATE_WRITE 23
+#endif
 
 #define HUGE (2L << 20)
 #define WINDOW (2 * HUGE)
@@ -24,17 +35,17 @@
 int main(int argc, char **argv)
 {
 	struct stat st;
-	struct statfs fs;
-	int tmpfs;
-	int fd;
+	int fd, populate_read, populate_write;
 	char *area, *base;
 	long off, n, i;
 
-	if (argc != 2 || (fd = open(argv[1], O_RDWR)) < 0 || fstat(fd, &st) != 0) {
-		fprintf(stderr, "usage: floor FILE\n");
+	if (argc != 3 || (strcmp(argv[1], "none") != 0 && strcmp(argv[1], "read") != 0 && strcmp(argv[1], "write") != 0) ||
+	    (fd = open(argv[2], O_RDWR)) < 0 || fstat(fd, &st) != 0) {
+		fprintf(stderr, "usage: floor none|read|write FILE\n");
 		return 1;
 	}
-	tmpfs = fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+	populate_read = strcmp(argv[1], "read") == 0;
+	populate_write = strcmp(argv[1], "none") != 0;
 	area = mmap(NULL, WINDOW + HUGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
 	if (area == MAP_FAILED)
 		return 1;
@@ -46,9 +57,10 @@ int main(int argc, char **argv)
 		if (mmap(base, n, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, off) == MAP_FAILED)
 			return 1;
 		madvise(base, n, MADV_HUGEPAGE);
-		if (tmpfs)
+		if (populate_read)
 			madvise(base, n, MADV_POPULATE_READ);
-		madvise(base, n, MADV_POPULATE_WRITE);
+		if (populate_write)
+			madvise(base, n, MADV_POPULATE_WRITE);
 		for (i = 0; i < n / 4; i++)
 			w[i] &= 0x00ffffffu;
 	}
