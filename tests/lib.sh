@@ -141,16 +141,21 @@ started() {
 	return 1
 }
 
-# run ARG...: runs the command under test; leaves $status, and its output in
-# $work/.out and $work/.err.
-run() {
+# attempt COMMAND...: runs COMMAND with no input and its output in
+# $work/.out and $work/.err, again (twice at most) where wine did not start
+# the program; leaves $status.
+attempt() {
 	local tries
 	for tries in 1 2 3; do
-		"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
+		"$@" >"$work/.out" 2>"$work/.err" </dev/null
 		status=$?
 		started && break
 	done
 }
+
+# run ARG...: runs the command under test; leaves $status, and its output in
+# $work/.out and $work/.err.
+run() { attempt "${cmd[@]}" "$@"; }
 
 # shimmed VAR=VALUE... -- ARG...: runs the command with the fault shim
 # preloaded and the given settings, aimed at the file named last; its marks
@@ -159,15 +164,9 @@ shimmed() {
 	local env=()
 	while [ "$1" != -- ]; do env+=("$1"); shift; done
 	shift
-	local tries
-	for tries in 1 2 3; do
-		rm -f "$work/.mark"
-		env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" TOPWIPE_SHIM_FILE="${!#}" LD_PRELOAD="$shim" \
-			ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-			"${cmd[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
-		status=$?
-		started && break
-	done
+	rm -f "$work/.mark"
+	attempt env "${env[@]}" TOPWIPE_SHIM_MARK="$work/.mark" TOPWIPE_SHIM_FILE="${!#}" LD_PRELOAD="$shim" \
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${cmd[@]}" "$@"
 }
 
 # fired NAME MARK: the shim's fault MARK was reached in the last run.
