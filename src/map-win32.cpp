@@ -21,9 +21,11 @@ constexpr int64_t window = int64_t{4} << 20;
 // A store into a view that the file cannot back (the disk is full under a
 // sparse file, the file was cut short from outside, a network share failed
 // to read a page in) raises an exception: an in-page error, or, under wine,
-// an access violation. A vectored handler takes the ones whose address lies
-// in the current view and resumes the pass at the context captured before
-// its stores, which then reports a failed write. Resuming at a context is
+// an access violation, and on ARM64 a misalignment with no address. A
+// vectored handler takes the ones whose address lies in the current view,
+// or, for the misalignment, that come while its stores run (they are of
+// single bytes or aligned, so none is misaligned), and resumes the pass at
+// the context captured before its stores, which then reports a failed write. Resuming at a context is
 // what a vectored handler may do by its contract; jumping out of it would
 // leave the system's dispatch of the exception unfinished.
 CONTEXT landing;
@@ -34,12 +36,17 @@ unsigned char *volatile view_hi;
 LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
 {
     const EXCEPTION_RECORD *er = ep->ExceptionRecord;
-    if ((er->ExceptionCode != EXCEPTION_IN_PAGE_ERROR && er->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) ||
-        er->NumberParameters < 2)
+    if (view_hi == nullptr)
         return EXCEPTION_CONTINUE_SEARCH;
-    auto *addr = reinterpret_cast<unsigned char *>(er->ExceptionInformation[1]);
-    if (addr < view_lo || addr >= view_hi)
+    if (er->ExceptionCode == EXCEPTION_IN_PAGE_ERROR || er->ExceptionCode == EXCEPTION_ACCESS_VIOLATION) {
+        if (er->NumberParameters < 2)
+            return EXCEPTION_CONTINUE_SEARCH;
+        auto *addr = reinterpret_cast<unsigned char *>(er->ExceptionInformation[1]);
+        if (addr < view_lo || addr >= view_hi)
+            return EXCEPTION_CONTINUE_SEARCH;
+    } else if (er->ExceptionCode != EXCEPTION_DATATYPE_MISALIGNMENT) {
         return EXCEPTION_CONTINUE_SEARCH;
+    }
     faulted = true;
     *ep->ContextRecord = landing;
     return EXCEPTION_CONTINUE_EXECUTION;
