@@ -2,6 +2,7 @@
 // with SIGBUS turned into a failed write.
 #include "platform.h"
 #include "stores.h"
+#include "window-loop.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -23,10 +24,9 @@
 
 namespace {
 
-// The file is mapped one window at a time, so memory stays bounded whatever
-// its size. Windows start on 2 MiB boundaries of both the file and the
-// address space: a page cache of large folios can then be mapped with 2 MiB
-// entries, which avoids a page fault per 4 KiB.
+// Windows start on 2 MiB boundaries of both the file and the address space:
+// a page cache of large folios can then be mapped with 2 MiB entries, which
+// avoids a page fault per 4 KiB.
 constexpr int64_t huge = int64_t{2} << 20;
 constexpr int64_t window = 2 * huge;
 
@@ -61,7 +61,7 @@ void on_sigbus(int sig, siginfo_t *si, void *)
 
 // Clears the groups of the n mapped bytes at base, as zero_tops does;
 // returns false if a store (or a load of load_pages) raised SIGBUS.
-[[nodiscard]] bool clear(unsigned char *base, int64_t n, bool load_pages)
+[[nodiscard]] bool clear_window(unsigned char *base, int64_t n, bool load_pages)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
         bus_lo = bus_hi = nullptr;
@@ -73,6 +73,50 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     bus_lo = bus_hi = nullptr;
     return true;
 }
+
+// The window loop's steps: each window is mapped over the one before, at
+// base, inside a reservation that map_pass makes and removes.
+struct Posix {
+    int fd;
+    bool regular;
+    bool tmpfs;
+    unsigned char *base;
+    bool prefault;
+
+    unsigned char *map(int64_t off, int64_t n)
+    {
+        if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
+                 static_cast<off_t>(off)) == MAP_FAILED)
+            return nullptr;
+#ifdef MADV_HUGEPAGE
+        // Only a hint: without it the pass is slower, not wrong.
+        (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+        // Take the window's page faults in one call instead of one per page
+        // (a page cache of large folios: the fastest way there).
+        // Where the file cannot back a page (it was cut short, or the disk
+        // is full under a hole) this fails, and the store into that page
+        // raises SIGBUS, which ends the pass there. EINVAL: the kernel
+        // cannot prefault (before Linux 5.14); the stores fault as they go.
+        if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            prefault = false;
+#endif
+        return base;
+    }
+
+    bool clear(unsigned char *at, int64_t n) const { return clear_window(at, n, tmpfs); }
+
+    // Only a regular file has a length to measure.
+    bool holds(int64_t end) const
+    {
+        struct stat st {};
+        return !regular || (fstat(fd, &st) == 0 && st.st_size >= end);
+    }
+
+    // The next window is mapped over this one.
+    void unmap(unsigned char *, int64_t) const {}
+};
 
 } // namespace
 
@@ -122,37 +166,8 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         return Mapped::refused;
     }
 
-    Mapped result = Mapped::done;
-#ifdef MADV_POPULATE_WRITE
-    bool prefault = !tmpfs;
-#endif
-    for (int64_t off = *pos - first; off < end && result == Mapped::done; off += window) {
-        const int64_t n = end - off < window ? end - off : window;
-        if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
-                 static_cast<off_t>(off)) == MAP_FAILED) {
-            *pos = off + first;
-            result = Mapped::refused;
-            break;
-        }
-#ifdef MADV_HUGEPAGE
-        // Only a hint: without it the pass is slower, not wrong.
-        (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-        // Take the window's page faults in one call instead of one per page
-        // (a page cache of large folios: the fastest way there).
-        // Where the file cannot back a page (it was cut short, or the disk
-        // is full under a hole) this fails, and the store into that page
-        // raises SIGBUS, which ends the pass there. EINVAL: the kernel
-        // cannot prefault (before Linux 5.14); the stores fault as they go.
-        if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
-            prefault = false;
-#endif
-        // A new end inside the window's last page gives no fault: the file,
-        // measured again, must still hold the window's last complete group.
-        if (!clear(base, n, tmpfs) || (regular && (fstat(fd, &st) != 0 || st.st_size < off + n / stride * stride)))
-            result = Mapped::fault;
-    }
+    Posix posix{fd, regular, tmpfs, base, !tmpfs};
+    Mapped result = clear_windows(posix, end, window, pos);
 
     // Only a group whose byte lies at or past the limit cannot be written.
     if (result == Mapped::done && end / stride < len / stride)

@@ -2,6 +2,7 @@
 // view turned into a failed write.
 #include "platform.h"
 #include "stores.h"
+#include "window-loop.h"
 
 #include <io.h>
 #include <windows.h>
@@ -13,9 +14,8 @@ extern "C" __declspec(dllimport) __attribute__((returns_twice)) void WINAPI RtlC
 
 namespace {
 
-// The file is mapped one view at a time, so memory stays bounded whatever
-// its size. A view must start at a multiple of the allocation granularity
-// (64 KiB), which this is.
+// A view must start at a multiple of the allocation granularity (64 KiB),
+// which this is.
 constexpr int64_t window = int64_t{4} << 20;
 
 // A store into a view that the file cannot back (the disk is full under a
@@ -25,9 +25,10 @@ constexpr int64_t window = int64_t{4} << 20;
 // vectored handler takes the ones whose address lies in the current view,
 // or, for the misalignment, that come while its stores run (they are of
 // single bytes or aligned, so none is misaligned), and resumes the pass at
-// the context captured before its stores, which then reports a failed write. Resuming at a context is
-// what a vectored handler may do by its contract; jumping out of it would
-// leave the system's dispatch of the exception unfinished.
+// the context captured before its stores, which then reports a failed
+// write. Resuming at a context is what a vectored handler may do by its
+// contract; jumping out of it would leave the system's dispatch of the
+// exception unfinished.
 CONTEXT landing;
 volatile bool faulted;
 unsigned char *volatile view_lo;
@@ -54,20 +55,42 @@ LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
 
 // Clears the groups of the n bytes of the view at base, as zero_tops does;
 // returns false if a store faulted.
-[[gnu::noinline]] bool clear(unsigned char *base, int64_t n)
+[[gnu::noinline]] bool clear_view(unsigned char *base, int64_t n)
 {
     faulted = false;
-    RtlCaptureContext(&landing);
-    if (faulted) {
-        view_lo = view_hi = nullptr;
-        return false;
-    }
     view_lo = base;
     view_hi = base + n;
-    zero_tops(base + first, base + n, false);
+    RtlCaptureContext(&landing);
+    if (!faulted)
+        zero_tops(base + first, base + n, false);
     view_lo = view_hi = nullptr;
-    return true;
+    return !faulted;
 }
+
+// The window loop's steps: a view of the file mapping for each window.
+struct Win32 {
+    HANDLE file;
+    HANDLE mapping;
+
+    unsigned char *map(int64_t off, int64_t n) const
+    {
+        return static_cast<unsigned char *>(MapViewOfFile(mapping, FILE_MAP_WRITE, static_cast<DWORD>(off >> 32),
+                                                          static_cast<DWORD>(off & 0xffffffff),
+                                                          static_cast<SIZE_T>(n)));
+    }
+
+    static bool clear(unsigned char *base, int64_t n) { return clear_view(base, n); }
+
+    bool holds(int64_t end) const
+    {
+        LARGE_INTEGER size;
+        return GetFileSizeEx(file, &size) != 0 && size.QuadPart >= end;
+    }
+
+    // The stores are in the file's cache already: failing to unmap changes
+    // nothing in the file.
+    static void unmap(unsigned char *base, int64_t) { (void)UnmapViewOfFile(base); }
+};
 
 } // namespace
 
@@ -78,38 +101,21 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK)
         return Mapped::refused;
     // A size of 0, 0 maps the file as it is: a larger one would extend it.
-    HANDLE map = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
-    if (map == nullptr)
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    if (mapping == nullptr)
         return Mapped::refused;
     PVOID handler = AddVectoredExceptionHandler(1, on_fault);
     if (handler == nullptr) {
-        (void)CloseHandle(map);
+        (void)CloseHandle(mapping);
         return Mapped::refused;
     }
 
-    Mapped result = Mapped::done;
-    for (int64_t off = *pos - first; off < len && result == Mapped::done; off += window) {
-        const int64_t n = len - off < window ? len - off : window;
-        void *view = MapViewOfFile(map, FILE_MAP_WRITE, static_cast<DWORD>(off >> 32),
-                                   static_cast<DWORD>(off & 0xffffffff), static_cast<SIZE_T>(n));
-        if (view == nullptr) {
-            *pos = off + first;
-            result = Mapped::refused;
-            break;
-        }
-        // A new end inside the view's last page gives no fault: the file,
-        // measured again, must still hold the view's last complete group.
-        LARGE_INTEGER size;
-        if (!clear(static_cast<unsigned char *>(view), n) || GetFileSizeEx(file, &size) == 0 ||
-            size.QuadPart < off + n / stride * stride)
-            result = Mapped::fault;
-        // The stores are in the file's cache already; failing to unmap, or
-        // to remove the handler and close the mapping below, changes
-        // nothing in the file.
-        (void)UnmapViewOfFile(view);
-    }
+    Win32 win32{file, mapping};
+    const Mapped result = clear_windows(win32, len, window, pos);
 
+    // Failing to remove the handler or to close the mapping changes
+    // nothing in the file.
     (void)RemoveVectoredExceptionHandler(handler);
-    (void)CloseHandle(map);
+    (void)CloseHandle(mapping);
     return result;
 }

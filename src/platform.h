@@ -1,8 +1,9 @@
 // What each platform provides to the command, behind one interface: one
 // source file per platform implements it (platform-posix.cpp,
 // platform-win32.cpp), and one its mapped pass (map-posix.cpp,
-// map-win32.cpp, or map-none.cpp where there are no mappings); CMake
-// compiles the ones that fit.
+// map-win32.cpp, which share their window loop, window-loop.h; or
+// map-none.cpp where there are no mappings); CMake compiles the ones that
+// fit.
 #ifndef TOPWIPE_PLATFORM_H
 #define TOPWIPE_PLATFORM_H
 

@@ -1,0 +1,42 @@
+// The window loop that every mapped pass shares (map-posix.cpp,
+// map-win32.cpp): the file is mapped one window at a time, so memory stays
+// bounded whatever its size. Each platform gives the loop four steps over a
+// window of n bytes at file offset off:
+//   unsigned char *map(int64_t off, int64_t n)   the window, or nullptr
+//   bool clear(unsigned char *base, int64_t n)   zero_tops over it; false
+//                                                if a store faulted
+//   bool holds(int64_t end)                      the file, measured again,
+//                                                still reaches end
+//   void unmap(unsigned char *base, int64_t n)
+#ifndef TOPWIPE_WINDOW_LOOP_H
+#define TOPWIPE_WINDOW_LOOP_H
+
+#include "platform.h"
+#include "stores.h"
+
+#include <cstdint>
+
+// Clears the groups from *pos up to end, window bytes at a time (a multiple
+// of stride), as map_pass promises: done; fault at the first window whose
+// stores faulted or after which the file was found shorter; refused, with
+// *pos the first group of the window that could not be mapped.
+template <class Platform> [[nodiscard]] Mapped clear_windows(Platform &p, int64_t end, int64_t window, int64_t *pos)
+{
+    for (int64_t off = *pos - first; off < end; off += window) {
+        const int64_t n = end - off < window ? end - off : window;
+        unsigned char *base = p.map(off, n);
+        if (base == nullptr) {
+            *pos = off + first;
+            return Mapped::refused;
+        }
+        // A new end inside the window's last page gives no fault: the file,
+        // measured again, must still hold the window's last complete group.
+        const bool cleared = p.clear(base, n) && p.holds(off + n / stride * stride);
+        p.unmap(base, n);
+        if (!cleared)
+            return Mapped::fault;
+    }
+    return Mapped::done;
+}
+
+#endif
