@@ -69,7 +69,7 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     }
     bus_lo = base;
     bus_hi = base + n;
-    zero_tops(base + first, base + n, load_pages);
+    zero_tops(base + first_top, base + n, load_pages);
     bus_lo = bus_hi = nullptr;
     return true;
 }
@@ -170,7 +170,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     Mapped result = clear_windows(posix, end, window, pos);
 
     // Only a group whose byte lies at or past the limit cannot be written.
-    if (result == Mapped::done && end / stride < len / stride)
+    if (result == Mapped::done && end / group_size < len / group_size)
         result = Mapped::fault;
 
     // Failing to restore the old SIGBUS action or to unmap changes nothing

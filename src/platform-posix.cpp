@@ -13,7 +13,7 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BIT
 // Descriptors 0, 1 and 2 that the caller left closed are opened on
 // /dev/null. The file is then given a descriptor above them, as open always
 // takes the lowest one free.
-bool std_streams_open()
+bool ensure_std_streams()
 {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)

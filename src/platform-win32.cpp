@@ -13,7 +13,7 @@
 // A Windows process started without standard handles still has C runtime
 // descriptors 0, 1 and 2 reserved for them, so a file opened now never
 // takes their place.
-bool std_streams_open()
+bool ensure_std_streams()
 {
     return true;
 }

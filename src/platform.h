@@ -14,7 +14,7 @@
 // file is opened, so that the file can never take the place of one (a
 // diagnostic would then be written into it). Returns false if that cannot
 // be done.
-[[nodiscard]] bool std_streams_open();
+[[nodiscard]] bool ensure_std_streams();
 
 // Opens the file that the command's one argument names, for update in
 // binary mode ("r+b"): an existing file, never created or truncated. path

@@ -30,10 +30,10 @@ inline void load_page(unsigned char *line_start, bool load_pages)
 // must find every earlier store made and no later one.
 unsigned char *zero_lines(unsigned char *p, const unsigned char *end, bool load_pages)
 {
-    for (; end - p > line - first - 1; p += line) {
-        load_page(p - first, load_pages);
+    for (; end - p > line - first_top - 1; p += line) {
+        load_page(p - first_top, load_pages);
         auto *q = static_cast<volatile unsigned char *>(p);
-        for (int64_t i = 0; i < line; i += stride)
+        for (int64_t i = 0; i < line; i += group_size)
             q[i] = 0;
     }
     return p;
@@ -75,9 +75,9 @@ bool wide_stores()
 [[gnu::target("avx512bw")]] unsigned char *zero_lines_wide(unsigned char *p, const unsigned char *end, bool load_pages)
 {
     const __m512i zero = _mm512_setzero_si512();
-    for (; end - p > line - first - 1; p += line) {
-        load_page(p - first, load_pages);
-        _mm512_mask_storeu_epi8(p - first, 0x8888888888888888ULL, zero);
+    for (; end - p > line - first_top - 1; p += line) {
+        load_page(p - first_top, load_pages);
+        _mm512_mask_storeu_epi8(p - first_top, 0x8888888888888888ULL, zero);
     }
     return p;
 }
@@ -99,7 +99,7 @@ bool wide_stores()
     p = zero_lines(p, end, load_pages);
 #endif
     if (p < end)
-        load_page(p - first, load_pages);
-    for (; p < end; p += stride)
+        load_page(p - first_top, load_pages);
+    for (; p < end; p += group_size)
         *static_cast<volatile unsigned char *>(p) = 0;
 }

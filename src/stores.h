@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-constexpr int64_t first = 3;  // offset of the top byte of the first word
-constexpr int64_t stride = 4; // one little-endian 32-bit word
+constexpr int64_t first_top = 3;  // offset of the top byte of the first word
+constexpr int64_t group_size = 4; // one little-endian 32-bit word, one byte cleared
 
 // Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
 // store faults every group before it is cleared. p - 3 starts a 64-byte

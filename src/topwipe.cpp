@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     static const char null[] = "";
     FILE *fh;
     int64_t len;
-    int64_t pos = first;
+    int64_t pos = first_top;
     int ret;
 
     if (argc != 2) {
@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     (void)signal(SIGPIPE, SIG_IGN);
 #endif
 
-    if (!std_streams_open()) {
+    if (!ensure_std_streams()) {
         fputs("open: failed\n", stderr);
         return 1;
     }
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
 
     // One positioned one-byte write per group: for files that cannot be
     // mapped, and the whole pass where there are no mappings.
-    for (; pos < len; pos += stride) {
+    for (; pos < len; pos += group_size) {
         switch (put_byte(fh, pos, null)) {
         case Put::written:
             break;

@@ -17,21 +17,21 @@
 #include <cstdint>
 
 // Clears the groups from *pos up to end, window bytes at a time (a multiple
-// of stride), as map_pass promises: done; fault at the first window whose
+// of group_size), as map_pass promises: done; fault at the first window whose
 // stores faulted or after which the file was found shorter; refused, with
 // *pos the first group of the window that could not be mapped.
 template <class Platform> [[nodiscard]] Mapped clear_windows(Platform &p, int64_t end, int64_t window, int64_t *pos)
 {
-    for (int64_t off = *pos - first; off < end; off += window) {
+    for (int64_t off = *pos - first_top; off < end; off += window) {
         const int64_t n = end - off < window ? end - off : window;
         unsigned char *base = p.map(off, n);
         if (base == nullptr) {
-            *pos = off + first;
+            *pos = off + first_top;
             return Mapped::refused;
         }
         // A new end inside the window's last page gives no fault: the file,
         // measured again, must still hold the window's last complete group.
-        const bool cleared = p.clear(base, n) && p.holds(off + n / stride * stride);
+        const bool cleared = p.clear(base, n) && p.holds(off + n / group_size * group_size);
         p.unmap(base, n);
         if (!cleared)
             return Mapped::fault;
