@@ -1,8 +1,8 @@
 # The packages of a build, made by cpack in its folder: .deb, .rpm, .tar.gz
 # and .zip, each the build's cmake --install, wrapped. The release makes its
-# own the same way, in builds configured with TOPWIPE_RELEASE (its presets
-# set it); what a package says of itself is written here once, and its
-# summary and description come from cmake/description.txt.
+# .deb and .rpm the same way, in builds configured with TOPWIPE_RELEASE (its
+# presets set it); what a package says of itself is written here once, and
+# its summary and description come from cmake/description.txt.
 
 set(CPACK_PACKAGE_NAME topwipe)
 set(CPACK_PACKAGE_VENDOR "topwipe developers")
