@@ -13,8 +13,8 @@ small C helper, and times, side by side and interleaved, several runs of:
              through the same 4 MiB windows; storing one byte in four still
              brings in every line, so this is as fast as the pass can be.
              It is timed with each way of mapping the window's pages in
-             (floor none, floor read, floor write: see floor.c), and the
-             floor of a run is the fastest of them in that run
+             (floor none, read, write and read-write: see floor.c), and
+             the floor of a run is the fastest of them in that run
   dd         dd bs=1M conv=notrunc of the file onto itself
   per-byte   the portable build (-DTOPWIPE_PORTABLE=ON), one positioned
              one-byte write per group; on 8 MiB only (1 GiB would take
@@ -38,6 +38,7 @@ usage: python3 bench/bench.py [--runs N] [--dir DIR]
 """
 import argparse
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -117,16 +118,20 @@ def timed(argv):
     return time.perf_counter() - start
 
 
-FLOORS = ("none", "read", "write")
+FLOORS = ("none", "read", "write", "read-write")
 
 
 def bench(runs, commands):
-    """Runs the commands in turn, runs times; returns their median seconds
-    by name, and the floor's: the fastest floor of each run."""
+    """Runs the commands in turn, runs times, each run in its own order (the
+    same from one bench to the next), so that none always runs first or
+    after the same one; returns their median seconds by name, and the
+    floor's: the fastest floor of each run."""
     times = {name: [] for name in commands}
-    for _ in range(runs):
-        for name, argv in commands.items():
-            times[name].append(timed(argv))
+    for run in range(runs):
+        order = list(commands)
+        random.Random(run).shuffle(order)
+        for name in order:
+            times[name].append(timed(commands[name]))
     modes = [times[f"floor {m}"] for m in FLOORS if f"floor {m}" in times]
     if modes:
         times["floor"] = [min(run) for run in zip(*modes)]

@@ -7,13 +7,14 @@
  * mapped. How they are mapped is the other half of the time, and the
  * fastest way depends on the filesystem and the CPU: MODE says which.
  *
- *   none   nothing ahead: the loads take the read faults (which map
- *          several pages each where the kernel maps around them), the
- *          stores the write faults
- *   read   MADV_POPULATE_READ, then MADV_POPULATE_WRITE
- *   write  MADV_POPULATE_WRITE alone
+ *   none        nothing ahead: the loads take the read faults (which map
+ *               several pages each where the kernel maps around them),
+ *               the stores the write faults
+ *   read        MADV_POPULATE_READ alone
+ *   write       MADV_POPULATE_WRITE alone
+ *   read-write  MADV_POPULATE_READ, then MADV_POPULATE_WRITE
  *
- * usage: floor none|read|write FILE
+ * usage: floor none|read|write|read-write FILE
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -35,17 +36,19 @@
 int main(int argc, char **argv)
 {
 	struct stat st;
-	int fd, populate_read, populate_write;
+	int fd, populate_read = 0, populate_write = 0;
 	char *area, *base;
 	long off, n, i;
 
-	if (argc != 3 || (strcmp(argv[1], "none") != 0 && strcmp(argv[1], "read") != 0 && strcmp(argv[1], "write") != 0) ||
+	if (argc == 3) {
+		populate_read = strcmp(argv[1], "read") == 0 || strcmp(argv[1], "read-write") == 0;
+		populate_write = strcmp(argv[1], "write") == 0 || strcmp(argv[1], "read-write") == 0;
+	}
+	if (argc != 3 || (strcmp(argv[1], "none") != 0 && !populate_read && !populate_write) ||
 	    (fd = open(argv[2], O_RDWR)) < 0 || fstat(fd, &st) != 0) {
-		fprintf(stderr, "usage: floor none|read|write FILE\n");
+		fprintf(stderr, "usage: floor none|read|write|read-write FILE\n");
 		return 1;
 	}
-	populate_read = strcmp(argv[1], "read") == 0;
-	populate_write = strcmp(argv[1], "none") != 0;
 	area = mmap(NULL, WINDOW + HUGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
 	if (area == MAP_FAILED)
 		return 1;
