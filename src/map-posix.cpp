@@ -16,8 +16,9 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 // Linux 5.14's, which older C libraries (musl among them) do not name yet.
-// An older kernel refuses it with EINVAL.
-#ifndef MADV_POPULATE_WRITE
+// An older kernel refuses them with EINVAL.
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22
 #define MADV_POPULATE_WRITE 23
 #endif
 #endif
@@ -60,8 +61,8 @@ void on_sigbus(int sig, siginfo_t *si, void *)
 }
 
 // Clears the groups of the n mapped bytes at base, as zero_tops does;
-// returns false if a store (or a load of load_pages) raised SIGBUS.
-[[nodiscard]] bool clear_window(unsigned char *base, int64_t n, bool load_pages)
+// returns false if a store raised SIGBUS.
+[[nodiscard]] bool clear_window(unsigned char *base, int64_t n)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
         bus_lo = bus_hi = nullptr;
@@ -69,7 +70,7 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     }
     bus_lo = base;
     bus_hi = base + n;
-    zero_tops(base + first_top, base + n, load_pages);
+    zero_tops(base + first_top, base + n);
     bus_lo = bus_hi = nullptr;
     return true;
 }
@@ -79,9 +80,8 @@ void on_sigbus(int sig, siginfo_t *si, void *)
 struct Posix {
     int fd;
     bool regular;
-    bool tmpfs;
     unsigned char *base;
-    bool prefault;
+    int prefault; // the advice that maps a window's pages ahead, or 0
 
     unsigned char *map(int64_t off, int64_t n)
     {
@@ -92,20 +92,19 @@ struct Posix {
         // Only a hint: without it the pass is slower, not wrong.
         (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
 #endif
-#ifdef MADV_POPULATE_WRITE
-        // Take the window's page faults in one call instead of one per page
-        // (a page cache of large folios: the fastest way there).
+#ifdef __linux__
+        // The window's page faults taken in one call, not by its stores.
         // Where the file cannot back a page (it was cut short, or the disk
         // is full under a hole) this fails, and the store into that page
         // raises SIGBUS, which ends the pass there. EINVAL: the kernel
         // cannot prefault (before Linux 5.14); the stores fault as they go.
-        if (prefault && madvise(base, static_cast<size_t>(n), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
-            prefault = false;
+        if (prefault != 0 && madvise(base, static_cast<size_t>(n), prefault) != 0 && errno == EINVAL)
+            prefault = 0;
 #endif
         return base;
     }
 
-    bool clear(unsigned char *at, int64_t n) const { return clear_window(at, n, tmpfs); }
+    bool clear(unsigned char *at, int64_t n) const { return clear_window(at, n); }
 
     // Only a regular file has a length to measure.
     bool holds(int64_t end) const
@@ -129,15 +128,19 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         return Mapped::refused;
     const bool regular = S_ISREG(st.st_mode);
 #ifdef __linux__
-    // tmpfs keeps a file in 4 KiB pages unless mounted with huge=: there a
-    // write fault maps one page, a read fault sixteen, writable already, so
-    // the store loop loads each page before its stores and nothing is
-    // prefaulted (the fastest of the ways bench/floor.c tries, there; a
-    // prefault first costs a second walk of the window's pages).
+    // How a window's pages are best mapped depends on how the filesystem
+    // keeps them; bench/floor.c times each way. A page cache of large
+    // folios: prefaulted for writing, a fault a folio. tmpfs keeps a file
+    // in 4 KiB pages unless mounted with huge=: there a write fault maps
+    // one page and a read fault sixteen, writable already. Prefaulted for
+    // reading, the window takes those faults in the one call, without a
+    // trap each, and its stores find every page mapped; prefaulting for
+    // writing after it would only walk the window's pages a second time.
     struct statfs fs {};
     const bool tmpfs = fstatfs(fd, &fs) == 0 && fs.f_type == TMPFS_MAGIC;
+    const int prefault = tmpfs ? MADV_POPULATE_READ : MADV_POPULATE_WRITE;
 #else
-    const bool tmpfs = false;
+    const int prefault = 0;
 #endif
 
     // Stores through a mapping are not held to a file size limit (ulimit -f)
@@ -166,7 +169,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         return Mapped::refused;
     }
 
-    Posix posix{fd, regular, tmpfs, base, !tmpfs};
+    Posix posix{fd, regular, base, prefault};
     Mapped result = clear_windows(posix, end, window, pos);
 
     // Only a group whose byte lies at or past the limit cannot be written.

@@ -62,7 +62,7 @@ LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
     view_hi = base + n;
     RtlCaptureContext(&landing);
     if (!faulted)
-        zero_tops(base + first_top, base + n, false);
+        zero_tops(base + first_top, base + n);
     view_lo = view_hi = nullptr;
     return !faulted;
 }

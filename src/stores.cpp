@@ -1,26 +1,14 @@
 // The stores of the mapped pass, shared by every platform's mapping code.
 //
 // The pass is bound by memory, not by instructions: what counts is to write
-// a 64-byte line at a time, in ascending order, which the CPU's own
-// prefetching follows (a software prefetch ahead of it was slower), and how
-// the pages come to be mapped. bench/bench.py measures the result against
+// a 64-byte line at a time, in ascending order, and how the pages come to be
+// mapped (the platform's part). bench/bench.py measures the result against
 // the fastest read+write pass through the same windows (the floor).
 #include "stores.h"
 
 namespace {
 
-constexpr int64_t line = 64;   // one cache line: 16 groups
-constexpr int64_t page = 4096; // the smallest page a window is mapped in
-
-// With load_pages, a load of each 4 KiB page's first byte comes before the
-// stores into it: its read fault maps the page and, on tmpfs, the pages
-// around it, writable already, so that their stores take no fault at all.
-// The load is volatile so that it is made, and made first.
-inline void load_page(unsigned char *line_start, bool load_pages)
-{
-    if (load_pages && (reinterpret_cast<uintptr_t>(line_start) & (page - 1)) == 0)
-        (void)*static_cast<volatile unsigned char *>(line_start);
-}
+constexpr int64_t line = 64; // one cache line: 16 groups
 
 // Clears whole 64-byte lines from p - 3 on, and returns where they end: the
 // 16 top bytes of a line, in ascending order, then the next line. A line
@@ -28,10 +16,12 @@ inline void load_page(unsigned char *line_start, bool load_pages)
 // before it cleared and none after it touched. The stores are volatile so
 // that the compiler keeps them single byte stores in this order: a fault
 // must find every earlier store made and no later one.
-unsigned char *zero_lines(unsigned char *p, const unsigned char *end, bool load_pages)
+//
+// Byte stores in ascending order keep up with memory: the CPU brings the
+// lines in ahead of them, and a software prefetch only adds to its work.
+unsigned char *zero_lines(unsigned char *p, const unsigned char *end)
 {
     for (; end - p > line - first_top - 1; p += line) {
-        load_page(p - first_top, load_pages);
         auto *q = static_cast<volatile unsigned char *>(p);
         for (int64_t i = 0; i < line; i += group_size)
             q[i] = 0;
@@ -71,12 +61,16 @@ bool wide_stores()
 }
 
 // As zero_lines, one masked store a line: the 48 bytes outside the mask are
-// neither read nor written.
-[[gnu::target("avx512bw")]] unsigned char *zero_lines_wide(unsigned char *p, const unsigned char *end, bool load_pages)
+// neither read nor written. A masked store that misses the cache waits for
+// its line: the CPU does not bring lines in ahead of such stores as it does
+// for plain ones, so each line is fetched for writing 1 KiB ahead. A
+// prefetch never faults and writes nothing, even past the window's end.
+[[gnu::target("avx512bw,prfchw")]] unsigned char *zero_lines_wide(unsigned char *p, const unsigned char *end)
 {
+    constexpr int64_t ahead = 16 * line;
     const __m512i zero = _mm512_setzero_si512();
     for (; end - p > line - first_top - 1; p += line) {
-        load_page(p - first_top, load_pages);
+        __builtin_prefetch(p - first_top + ahead, 1);
         _mm512_mask_storeu_epi8(p - first_top, 0x8888888888888888ULL, zero);
     }
     return p;
@@ -88,18 +82,16 @@ bool wide_stores()
 
 // Kept out of line, so that nothing it changes lives in the frame of the
 // caller that a fault returns to.
-[[gnu::noinline]] void zero_tops(unsigned char *p, const unsigned char *end, bool load_pages)
+[[gnu::noinline]] void zero_tops(unsigned char *p, const unsigned char *end)
 {
 #ifdef TOPWIPE_WIDE
     static int wide = -1; // asked once: the CPU does not change
     if (wide < 0)
         wide = wide_stores() ? 1 : 0;
-    p = wide != 0 ? zero_lines_wide(p, end, load_pages) : zero_lines(p, end, load_pages);
+    p = wide != 0 ? zero_lines_wide(p, end) : zero_lines(p, end);
 #else
-    p = zero_lines(p, end, load_pages);
+    p = zero_lines(p, end);
 #endif
-    if (p < end)
-        load_page(p - first_top, load_pages);
     for (; p < end; p += group_size)
         *static_cast<volatile unsigned char *>(p) = 0;
 }

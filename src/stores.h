@@ -10,9 +10,7 @@ constexpr int64_t group_size = 4; // one little-endian 32-bit word, one byte cle
 
 // Stores 0x00 at p, p + 4, ... below end, in ascending order, so that when a
 // store faults every group before it is cleared. p - 3 starts a 64-byte
-// line. Only those bytes are written. With load_pages, the first byte of
-// each 4 KiB page is loaded before the stores into it (for a file whose
-// pages a read fault maps several at a time); otherwise none is read.
-void zero_tops(unsigned char *p, const unsigned char *end, bool load_pages);
+// line. Only those bytes are written, and none is read.
+void zero_tops(unsigned char *p, const unsigned char *end);
 
 #endif

@@ -19,8 +19,8 @@
  *                               "byte write"
  *   TOPWIPE_SHIM_SEND_BUS=1     right after the first shared mapping of a
  *                               file, the process sends itself SIGBUS
- *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_WRITE) fails with
- *                               EINVAL, as on kernels before 5.14
+ *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_READ or _WRITE)
+ *                               fails with EINVAL, as before Linux 5.14
  *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
  *   TOPWIPE_SHIM_CLOSE_FAILS=1  fclose closes, then reports EIO
  */
@@ -126,7 +126,7 @@ int madvise(void *addr, size_t len, int advice)
 	if (real == NULL)
 		real = (int (*)(void *, size_t, int))dlsym(RTLD_NEXT, "madvise");
 #ifdef MADV_POPULATE_WRITE
-	if (advice == MADV_POPULATE_WRITE && env_long("TOPWIPE_SHIM_NO_PREFAULT")) {
+	if ((advice == MADV_POPULATE_READ || advice == MADV_POPULATE_WRITE) && env_long("TOPWIPE_SHIM_NO_PREFAULT")) {
 		mark("no prefault");
 		errno = EINVAL;
 		return -1;
