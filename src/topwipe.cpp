@@ -21,24 +21,24 @@ int main(int argc, char *argv[])
     int64_t pos = first_top;
     int ret;
 
+    // The status tells what happened, not a signal, from the first line on:
+    // a line to a standard error nobody reads any more (the usage line
+    // too) is lost, and the run still returns 1; past a file size limit
+    // (ulimit -f) a write is to fail with EFBIG and be reported, not kill
+    // the command halfway through the file. Ignoring a signal cannot fail.
+#ifdef SIGPIPE
+    (void)signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+    (void)signal(SIGXFSZ, SIG_IGN);
+#endif
+
     if (argc != 2) {
         // A bare exec may hand over no name at all (or, on newer kernels, "").
         const char *name = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0' ? argv[0] : "topwipe";
         fprintf(stderr, "usage: %s <bin filename>\n", name);
         return 1;
     }
-
-    // The status tells what happened, not a signal: past a file size limit
-    // (ulimit -f) a write is to fail with EFBIG and be reported, not kill
-    // the command halfway through the file; a line to a standard error
-    // nobody reads any more is lost, and the run still returns 1. Ignoring
-    // a signal cannot fail.
-#ifdef SIGXFSZ
-    (void)signal(SIGXFSZ, SIG_IGN);
-#endif
-#ifdef SIGPIPE
-    (void)signal(SIGPIPE, SIG_IGN);
-#endif
 
     if (!ensure_std_streams()) {
         fputs("open: failed\n", stderr);

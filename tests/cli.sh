@@ -47,16 +47,22 @@ else
 fi
 
 # Standard error a pipe whose reader is gone: the line is lost, the status
-# is not. (The writes before the command wait until the reader has left.)
-{
-	trap '' PIPE
-	while printf x >&3 2>/dev/null; do :; done
-	trap - PIPE
-	exec "${cmd[@]}" nowhere 2>&3 3>&- >"$work/.out" </dev/null
-} 3>&1 | :
-status=${PIPESTATUS[0]}
-: >"$work/.err"
-ran "missing path, standard error a pipe nobody reads" 1 ""
+# is not, whichever line it was. (The writes before the command wait until
+# the reader has left.)
+for args in nowhere ''; do
+	{
+		trap '' PIPE
+		while printf x >&3 2>/dev/null; do :; done
+		trap - PIPE
+		# shellcheck disable=SC2086 # the one argument, or none
+		exec "${cmd[@]}" $args 2>&3 3>&- >"$work/.out" </dev/null
+	} 3>&1 | :
+	status=${PIPESTATUS[0]}
+	: >"$work/.err"
+	what="missing path"
+	[ -n "$args" ] || what="no argument"
+	ran "$what, standard error a pipe nobody reads" 1 ""
+done
 
 run ""
 ran "empty argument" 1 $'open: failed\n'
