@@ -13,6 +13,13 @@
 #include "platform.h"
 #include "stores.h"
 
+// The exit statuses, each set on purpose where its case arises.
+enum : int {
+    status_done = 0,      // every complete group cleared
+    status_failed = 1,    // usage, the open, or a seek or write of the pass
+    status_no_length = -1 // the file has no length to find (the caller sees 255)
+};
+
 int main(int argc, char *argv[])
 {
     static const char null[] = "";
@@ -37,34 +44,31 @@ int main(int argc, char *argv[])
         // A bare exec may hand over no name at all (or, on newer kernels, "").
         const char *name = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0' ? argv[0] : "topwipe";
         fprintf(stderr, "usage: %s <bin filename>\n", name);
-        return 1;
+        return status_failed;
     }
 
     if (!ensure_std_streams()) {
         fputs("open: failed\n", stderr);
-        return 1;
+        return status_failed;
     }
 
     // "r+": update an existing file; never create it, never truncate it.
     fh = open_update(argv[1]);
     if (fh == nullptr) {
         fputs("open: failed\n", stderr);
-        return 1;
+        return status_failed;
     }
     // Unbuffered, a failed write is reported by the write that failed, not by
     // the seek after it, and nothing is left to go out unchecked at the close.
     // Should this fail, the buffered stream still gives the same bytes.
     (void)setvbuf(fh, nullptr, _IONBF, 0);
 
-    ret = seek64(fh, 0, SEEK_END);
-    if (ret != 0) {
-        fputs("seek end: error\n", stderr);
-        goto end;
-    }
-    len = tell64(fh);
+    // The length: a seek to the end, then the position there.
+    ret = status_done;
+    len = seek64(fh, 0, SEEK_END) == 0 ? tell64(fh) : -1;
     if (len < 0) {
-        ret = -1;
         fputs("seek end: error\n", stderr);
+        ret = status_no_length;
         goto end;
     }
     rewind(fh);
@@ -75,7 +79,7 @@ int main(int argc, char *argv[])
             goto end;
         case Mapped::fault:
             fputs("write: error\n", stderr);
-            ret = 1;
+            ret = status_failed;
             goto end;
         case Mapped::refused:
             break; // the per-byte pass below goes on from pos
@@ -90,21 +94,21 @@ int main(int argc, char *argv[])
             break;
         case Put::seek_failed:
             fprintf(stderr, "seek: pos: %" PRId64 ", error\n", pos);
-            ret = 1;
+            ret = status_failed;
             goto end;
         case Put::past_end:
         case Put::write_failed:
             fputs("write: error\n", stderr);
-            ret = 1;
+            ret = status_failed;
             goto end;
         }
     }
 
 end:
     // A write that only fails as the stream is closed still failed.
-    if (fclose(fh) != 0 && ret == 0) {
+    if (fclose(fh) != 0 && ret == status_done) {
         fputs("write: error\n", stderr);
-        ret = 1;
+        ret = status_failed;
     }
     return ret;
 }
