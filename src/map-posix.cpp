@@ -4,6 +4,7 @@
 #include "stores.h"
 #include "window-loop.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -32,31 +33,38 @@ constexpr int64_t huge = int64_t{2} << 20;
 constexpr int64_t window = 2 * huge;
 
 // A store into a mapped page that the file can no longer back (it was
-// truncated, or the disk is full under a sparse file) raises SIGBUS. While
-// a window is being cleared, the handler turns that into a jump back to the
-// pass, which reports a failed write.
+// truncated, the disk is full under a sparse file, the page holds a memory
+// error) raises SIGBUS. While a window is being cleared, the handler turns
+// that into a jump back to the pass, which reports a failed write.
+//
+// What the handler reads is set before it is installed, or is of a type a
+// handler may touch: lock-free atomics and volatile sig_atomic_t.
 sigjmp_buf bus_jump;
 struct sigaction bus_old;
-unsigned char *volatile bus_lo;
-unsigned char *volatile bus_hi;
+volatile std::sig_atomic_t bus_drop_sent; // the caller ignores or blocks SIGBUS
+std::atomic<unsigned char *> bus_lo;
+std::atomic<unsigned char *> bus_hi;
+static_assert(std::atomic<unsigned char *>::is_always_lock_free, "the handler needs lock-free pointers");
 
 void on_sigbus(int sig, siginfo_t *si, void *)
 {
-    // Raised by the kernel for an access, not sent by a process.
-    const bool fault = si->si_code == BUS_ADRERR || si->si_code == BUS_OBJERR || si->si_code == BUS_ADRALN;
+    // A signal the kernel raised has a code above 0, whatever its cause;
+    // one sent by a process (kill, sigqueue, tkill) has 0 or less.
+    const bool raised = si->si_code > 0;
     auto *addr = static_cast<unsigned char *>(si->si_addr);
-    if (fault && addr >= bus_lo && addr < bus_hi)
+    if (raised && addr >= bus_lo.load() && addr < bus_hi.load())
         siglongjmp(bus_jump, 1);
     // Not one of our stores: the signal gets the action it would have had
-    // without us. One that was sent, and is to be ignored, is; this handler
+    // without us. One that was sent, where the caller ignores or blocks
+    // SIGBUS, is dropped: it would never have been acted on. This handler
     // stays for our own faults.
-    if (!fault && (bus_old.sa_flags & SA_SIGINFO) == 0 && bus_old.sa_handler == SIG_IGN)
+    if (!raised && bus_drop_sent != 0)
         return;
     // Otherwise put the old action back. A fault meets it when the access
     // is retried on return; a sent signal is sent again, and arrives as
     // soon as this handler returns.
-    sigaction(SIGBUS, &bus_old, nullptr);
-    if (!fault)
+    (void)sigaction(SIGBUS, &bus_old, nullptr);
+    if (!raised)
         raise(sig);
 }
 
@@ -65,13 +73,13 @@ void on_sigbus(int sig, siginfo_t *si, void *)
 [[nodiscard]] bool clear_window(unsigned char *base, int64_t n)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
-        bus_lo = bus_hi = nullptr;
+        bus_hi = bus_lo = nullptr;
         return false;
     }
     bus_lo = base;
     bus_hi = base + n;
     zero_tops(base + first_top, base + n);
-    bus_lo = bus_hi = nullptr;
+    bus_hi = bus_lo = nullptr;
     return true;
 }
 
@@ -143,6 +151,19 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     const int prefault = 0;
 #endif
 
+    // The caller's SIGBUS action and mask, kept for the handler and put
+    // back after the pass.
+    struct sigaction sa {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO;
+    sigset_t bus {};
+    sigset_t blocked {};
+    if (sigemptyset(&sa.sa_mask) != 0 || sigemptyset(&bus) != 0 || sigaddset(&bus, SIGBUS) != 0 ||
+        sigaction(SIGBUS, nullptr, &bus_old) != 0 || sigprocmask(SIG_BLOCK, nullptr, &blocked) != 0)
+        return Mapped::refused;
+    const bool ignored = (bus_old.sa_flags & SA_SIGINFO) == 0 && bus_old.sa_handler == SIG_IGN;
+    bus_drop_sent = ignored || sigismember(&blocked, SIGBUS) == 1 ? 1 : 0;
+
     // Stores through a mapping are not held to a file size limit (ulimit -f)
     // as writes to a regular file are: stop where the first such write
     // would fail with EFBIG, so that both passes give the same answer.
@@ -160,11 +181,12 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     const auto mask = static_cast<uintptr_t>(huge - 1);
     auto *base = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(area) + mask) & ~mask);
 
-    struct sigaction sa {};
-    sa.sa_sigaction = on_sigbus;
-    sa.sa_flags = SA_SIGINFO;
-    sigemptyset(&sa.sa_mask);
-    if (sigaction(SIGBUS, &sa, &bus_old) != 0) {
+    // The handler is ours for the pass, and SIGBUS unblocked: a fault
+    // raised while it is blocked, or while the caller's action is to
+    // ignore it, kills the process whatever the handler. The mask as
+    // unblocked here is the one sigsetjmp keeps and a jump back restores.
+    if (sigaction(SIGBUS, &sa, nullptr) != 0 || sigprocmask(SIG_UNBLOCK, &bus, nullptr) != 0) {
+        (void)sigaction(SIGBUS, &bus_old, nullptr);
         (void)munmap(area, span);
         return Mapped::refused;
     }
@@ -176,8 +198,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     if (result == Mapped::done && end / group_size < len / group_size)
         result = Mapped::fault;
 
-    // Failing to restore the old SIGBUS action or to unmap changes nothing
-    // in the file, and the process is about to exit.
+    // Failing to restore the caller's mask and SIGBUS action or to unmap
+    // changes nothing in the file, and the process is about to exit.
+    (void)sigprocmask(SIG_SETMASK, &blocked, nullptr);
     (void)sigaction(SIGBUS, &bus_old, nullptr);
     (void)munmap(area, span);
     return result;

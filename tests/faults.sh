@@ -157,30 +157,43 @@ else
 	noise after 65536
 	head -c 1572864 /dev/zero >hole
 	# Once more with standard error closed: the file must not take its place
-	# (the line would be written into it).
-	closed=("${ways[0]}, standard error closed")
+	# (the line would be written into it). And with SIGBUS as a caller may
+	# hand it down, ignored or blocked, and as a memory error would raise
+	# it: still the one line, never the signal's death or a hang.
+	extra=("${ways[0]}, standard error closed")
 	if [ "${cmd[0]##*/}" = valgrind ]; then
 		skip "disk full, standard error closed" "valgrind cannot run without it"
-		closed=()
+		extra=()
 	elif [ "$under_wine" = 1 ]; then
 		skip "disk full, standard error closed" "$wine_closed"
-		closed=()
+		extra=()
 	fi
-	for how in "${ways[@]}" "${closed[@]}"; do
+	if [ "${ways[0]}" != mapped ]; then
+		: # no mapping, no SIGBUS
+	elif [ -z "${TOPWIPE_SIGBUS:-}" ] || [ "$has_runner" = 1 ]; then
+		skip "disk full, SIGBUS as the caller leaves it" "needs the SIGBUS tracer, built for this machine"
+	else
+		extra+=("mapped, SIGBUS "{ignored,blocked}" by the caller"
+			"mapped, a memory error, SIGBUS "{default,ignored,blocked})
+	fi
+	for how in "${ways[@]}" "${extra[@]}"; do
 		cp data "$mnt/img"
 		truncate -s 2097152 "$mnt/img"
 		cat after >>"$mnt/img"
-		want=$'write: error\n'
-		if [ "${how%closed}" != "$how" ]; then
-			saved=("${cmd[@]}")
-			cmd=(sh -c 'exec "$@" 2>&-' sh "${cmd[@]}")
-			by "${how%%,*}" -- "$mnt/img"
-			cmd=("${saved[@]}")
-			want=
-		else
-			by "$how" -- "$mnt/img"
-		fi
+		rm -f "$work/.mark"
+		want=$'write: error\n' wrap=() caller=${how#*SIGBUS } caller=${caller%% *}
+		case $how in
+		*closed) wrap=(sh -c 'exec "$@" 2>&-' sh) want= ;;
+		*caller) wrap=("$TOPWIPE_SIGBUS" "$caller" as-is) ;;
+		*"memory error"*) wrap=(timeout -k 5 60 env TOPWIPE_SHIM_MARK="$work/.mark"
+			ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" "$TOPWIPE_SIGBUS" "$caller" memory-error) ;;
+		esac
+		saved=("${cmd[@]}")
+		cmd=("${wrap[@]}" "${cmd[@]}")
+		by "${how%%,*}" -- "$mnt/img"
+		cmd=("${saved[@]}")
 		ran "disk full ($how)" 1 "$want"
+		[ "${how%memory error*}" = "$how" ] || fired "disk full ($how)" "memory error"
 		[ "$(stat -c %s "$mnt/img")" = 2162688 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"
 		head -c 524288 "$mnt/img" >got
 		wiped "disk full ($how): the data part is cleared" data got

@@ -11,6 +11,8 @@
 #                TOPWIPE, which is how it was invoked)
 # TOPWIPE_SHIM   the fault-injecting preload library (tests that need it
 #                skip without it); under wine it reaches only the mappings
+# TOPWIPE_SIGBUS the program that runs the command with SIGBUS as a caller
+#                leaves it, or as a memory error raises it (tests/sigbus.c)
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
 #                tests that would take hours that way skip
 # TOPWIPE_SKIPPED a file to which each skipped case adds a line, for ctest
