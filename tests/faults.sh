@@ -4,6 +4,7 @@
 # line at most, the documented status, no crash, and the file handled up to
 # the failing point and not beyond.
 . "$(dirname "$0")/lib.sh"
+tests=$(cd "$(dirname "$0")" && pwd)
 cd "$work" || exit 2
 
 # The ways the pass can go: mapped, and per-byte where the shim can refuse
@@ -213,6 +214,48 @@ else
 		skip "read-only filesystem" "cannot remount read-only here"
 	fi
 	umount "$mnt"
+fi
+
+# An error at write-back, seen only at the close: a FUSE filesystem that
+# fails one write of the mapped pages, in the middle of a 10 MiB file. The
+# run fails, and only the pages of that write miss the file: every group
+# before and after them is cleared.
+what="an error at write-back, seen at the close"
+python=/usr/bin/python3 # Debian's, where python3-fusepy installs
+if [ "${ways[0]}" != mapped ]; then
+	skip "$what" "a mapped pass's error; byte by byte, the write itself fails"
+elif [ "$under_wine" = 1 ]; then
+	skip "$what" "a Linux filesystem's error, which wine's close does not pass on"
+elif [ ! -c /dev/fuse ]; then
+	skip "$what" "/dev/fuse is missing"
+elif ! "$python" -c 'import fusepy' 2>/dev/null; then
+	skip "$what" "python3-fusepy is not installed"
+elif [ "$(id -u)" != 0 ]; then
+	skip "$what" "needs root, to mount it"
+else
+	mkdir back fuse
+	noise data 10485760
+	cp data back/img
+	"$python" "$tests/failing-fs.py" back fuse 5242880 failed 2>fuse.err &
+	on_exit+=("umount '$work/fuse' 2>/dev/null")
+	for _ in $(seq 100); do mountpoint -q fuse && break; sleep 0.1; done
+	run fuse/img
+	ran "$what" 1 $'write: error\n'
+	umount fuse && wait
+	if read -r at n <failed; then
+		head -c "$at" data >want
+		head -c "$at" back/img >got
+		wiped "$what: cleared before the failed write" want got
+		tail -c +$((at + 1)) data | head -c "$n" >want
+		tail -c +$((at + 1)) back/img | head -c "$n" >got
+		same "$what: the failed write's bytes are untouched" want got
+		tail -c +$((at + n + 1)) data >want
+		tail -c +$((at + n + 1)) back/img >got
+		wiped "$what: cleared after it" want got
+	else
+		fail "$what" "no write failed: $(head -c 300 fuse.err)"
+	fi
+	rm -rf back data want got
 fi
 
 run /dev/null
