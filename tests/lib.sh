@@ -15,6 +15,7 @@
 #                leaves it, or as a memory error raises it (tests/sigbus.c)
 # TOPWIPE_PER_BYTE=1  the command writes byte by byte (no mapping): the
 #                tests that would take hours that way skip
+# TOPWIPE_BELOW_4GIB=1  the file past 4 GiB is left to other builds
 # TOPWIPE_SKIPPED a file to which each skipped case adds a line, for ctest
 #                to print after the suites
 #

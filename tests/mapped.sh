@@ -118,6 +118,8 @@ fi
 free_kib=$(df -Pk . | awk 'NR == 2 { print $4 }')
 if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
 	skip "4 GiB + 10 bytes" "byte by byte this takes hours"
+elif [ -n "${TOPWIPE_BELOW_4GIB:-}" ]; then
+	skip "4 GiB + 10 bytes" "left to the builds where an offset can wrap or the platform differs"
 elif [ "${free_kib:-0}" -lt $((5 * 1024 * 1024)) ]; then
 	skip "4 GiB + 10 bytes" "less than 5 GiB free in ${TMPDIR:-/tmp}"
 elif ! truncate -s 4294967306 huge 2>/dev/null; then
