@@ -1,12 +1,11 @@
-# Cross builds with zig's C and C++ compilers, which carry the C libraries
-# and headers of their targets: static Linux binaries on musl, which run on
-# any Linux whatever its C library; Windows on ARM64 and macOS (compiled and
-# linked only: nothing built here runs on either).
+# Cross builds with zig's compilers, which carry their targets' C libraries:
+# static Linux binaries on musl, for any Linux (under qemu-user here, for
+# another CPU); Windows on ARM64 (under the ARM64 wine $TOPWIPE_WINE_ARM64
+# names, inside .ci/with-qemu-aarch64); macOS, compiled and linked only.
 #   -DTOPWIPE_ZIG_TARGET=x86_64-linux-musl (the default), x86-linux-musl,
 #    aarch64-linux-musl, riscv64-linux-musl, aarch64-windows-gnu,
 #    aarch64-macos.11.0 or x86_64-macos.11.0 (macOS 11.0 and later)
-#   -DTOPWIPE_ZIG=/path/to/zig (or TOPWIPE_ZIG in the environment) where zig
-#    is not on PATH
+#   -DTOPWIPE_ZIG=/path/to/zig (or in the environment) where zig is not on PATH
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TOPWIPE_ZIG TOPWIPE_ZIG_TARGET)
 if(NOT TOPWIPE_ZIG_TARGET)
   set(TOPWIPE_ZIG_TARGET x86_64-linux-musl)
@@ -26,6 +25,15 @@ if(arch STREQUAL "x86")
   set(arch i686)
 endif()
 set(CMAKE_SYSTEM_PROCESSOR ${arch})
+if(os STREQUAL "windows")
+  find_program(TOPWIPE_WINE_ARM64 wine64 PATHS $ENV{TOPWIPE_WINE_ARM64}/usr/lib/wine NO_DEFAULT_PATH)
+  if(TOPWIPE_WINE_ARM64)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${TOPWIPE_WINE_ARM64})
+  endif()
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT arch STREQUAL "x86_64")
+  string(REPLACE i686 i386 qemu ${arch})
+  include(${CMAKE_CURRENT_LIST_DIR}/qemu.cmake)
+endif()
 if(NOT TOPWIPE_ZIG AND DEFINED ENV{TOPWIPE_ZIG})
   set(TOPWIPE_ZIG $ENV{TOPWIPE_ZIG})
 endif()
