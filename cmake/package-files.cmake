@@ -1,5 +1,9 @@
-# Run by cpack on the install it is about to wrap as a .deb or .rpm: what
-# these systems want of it beyond what cmake --install lays down.
+# Run by cpack on the install it is about to wrap: what a .deb or .rpm wants
+# beyond what cmake --install lays down (the manual compressed, and for
+# Debian a changelog).
+if(NOT CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
+  return()
+endif()
 set(usr ${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
 set(doc ${usr}/share/doc/topwipe)
 # gzip FILE: FILE as FILE.gz, with no name or time in its header.

@@ -1,8 +1,6 @@
-# The packages of a build, made by cpack in its folder: .deb, .rpm, .tar.gz
-# and .zip, each the build's cmake --install, wrapped. The release makes its
-# .deb and .rpm the same way, in builds configured with TOPWIPE_RELEASE (its
-# presets set it); what a package says of itself is written here once, and
-# its summary and description come from cmake/description.txt.
+# The packages of a build, made by cpack in its folder, each the build's
+# cmake --install wrapped; the release's .deb and .rpm too (TOPWIPE_RELEASE).
+# What a package says of itself is written here once.
 
 set(CPACK_PACKAGE_NAME topwipe)
 set(CPACK_PACKAGE_VENDOR "topwipe developers")
@@ -11,7 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "${topwipe_about}")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-if(WIN32)
+if(CPACK_GENERATOR) # a release preset's
+elseif(WIN32)
   set(CPACK_GENERATOR ZIP)
 else()
   set(CPACK_GENERATOR "DEB;TGZ")
@@ -34,19 +33,14 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define debug_package %{nil}
 %define __os_install_post %{nil}
 %define _build_id_links none")
-# What the two systems want of the files that cmake --install lays down:
-# the manual compressed, and for Debian a changelog.
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package-generator.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-files.cmake)
 
-# The machine the command runs on, by Debian's name; the host's own where
-# the build is for it.
+# The machine the command runs on, by Debian's name, where it is not this one.
 set(topwipe_debian_arch_x86_64 amd64)
 set(topwipe_debian_arch_i686 i386)
 set(topwipe_debian_arch_aarch64 arm64)
 set(topwipe_debian_arch_armv7l armhf)
-# A static binary's float ABI is its own affair: the ARMv6 one suits the
-# armhf systems of every Raspberry Pi.
-set(topwipe_debian_arch_armv6l armhf)
+set(topwipe_debian_arch_armv6l armhf) # static: its float ABI is its own affair
 set(topwipe_debian_arch_riscv64 riscv64)
 if(CMAKE_CROSSCOMPILING AND DEFINED topwipe_debian_arch_${CMAKE_SYSTEM_PROCESSOR})
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${topwipe_debian_arch_${CMAKE_SYSTEM_PROCESSOR}})
@@ -54,9 +48,8 @@ endif()
 set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
 
 if(TOPWIPE_RELEASE)
-  # topwipe_1.0.0_amd64.deb, topwipe-1.0.0-1.x86_64.rpm; the archives are
-  # named by the release (cpack -D CPACK_PACKAGE_FILE_NAME=...). Static:
-  # no dependency on any C library.
+  # topwipe_1.0.0_amd64.deb, topwipe-1.0.0-1.x86_64.rpm. Static: no
+  # dependency on any C library.
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
   set(CPACK_RPM_PACKAGE_RELEASE 1)
