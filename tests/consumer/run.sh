@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# bash tests/consumer/run.sh PREFIX DIR: builds this project in DIR with each
+# of README.md's CMake snippets as they stand: find_package on topwipe
+# installed in PREFIX; FetchContent on a clone of this repository (only the
+# URL replaced); add_subdirectory on a copy in the project. Taken from
+# source, topwipe brings none of its tests, and the project installs its
+# image and nothing of topwipe's. Then the same as a C-only Cortex-M
+# firmware, cross-built with Debian's arm-none-eabi compiler: from source,
+# topwipe is built for this machine; installed, it is found as README's
+# cross line says; with no C++ compiler for this machine, configuring stops
+# and says what to install.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=$(cd "$1" && pwd)
+mkdir -p "$2"
+dir=$(cd "$2" && pwd)
+readme=$top/README.md
+fw=(-DCMAKE_TOOLCHAIN_FILE="$top/tests/consumer/arm-none-eabi.cmake")
+
+# build NAME CMAKE-ARGS...: the project ($src, or this folder), in DIR/NAME.
+build() {
+	rm -rf "${dir:?}/$1"
+	cmake -S "${src:-$top/tests/consumer}" -B "$dir/$1" -DTOPWIPE_README="$readme" "${@:2}" >/dev/null
+	cmake --build "$dir/$1"
+}
+# has PATTERN COMMAND...: the command's output, taken whole, has a line
+# that matches.
+has() {
+	local out
+	out=$("${@:2}") && grep -q -- "$1" <<<"$out" || { echo "consumer: no '$1' from: ${*:2}" >&2; exit 1; }
+}
+
+rm -rf "${dir:?}"/*
+build installed -DTOPWIPE_FROM=package -DCMAKE_PREFIX_PATH="$prefix"
+git clone -q "$top" "$dir/clone"
+git -C "$dir/clone" checkout -q -B main # the branch README's lines name
+build fetch -DTOPWIPE_FROM=fetch -DTOPWIPE_GIT="$dir/clone"
+cp -r "$top/tests/consumer" "$dir/fw"
+git clone -q "$top" "$dir/fw/third_party/topwipe"
+src=$dir/fw build subdirectory -DTOPWIPE_FROM=subdirectory
+for how in fetch subdirectory; do
+	has '^Total Tests: 0$' ctest --test-dir "$dir/$how" -N
+	cmake --install "$dir/$how" --prefix "$dir/$how-installed" >/dev/null
+	[ "$(cd "$dir/$how-installed" && find . -type f)" = ./share/firmware/fw.bin ]
+done
+
+build cross-fetch -DTOPWIPE_FROM=fetch -DTOPWIPE_GIT="$dir/clone" "${fw[@]}"
+src=$dir/fw build cross-subdirectory -DTOPWIPE_FROM=subdirectory "${fw[@]}"
+line=$(grep -m 1 '^cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=' "$readme")
+line="${line//\/usr\/lib\/cmake/$prefix/lib/cmake} -DTOPWIPE_README=$readme"
+(cd "$dir/fw" && bash -c "$line" >/dev/null && cmake --build build)
+for how in cross-fetch cross-subdirectory fw/build; do
+	has 'ELF 32-bit LSB executable, ARM' file "$dir/$how/fw"
+done
+mkdir "$dir/bin"
+ln -s /usr/bin/make /usr/bin/arm-none-eabi-* "$dir/bin/"
+if PATH=$dir/bin "$(command -v cmake)" -S "$dir/fw" -B "$dir/no-cxx" -DTOPWIPE_FROM=subdirectory \
+	-DTOPWIPE_README="$readme" "${fw[@]}" >/dev/null 2>"$dir/no-cxx.err"; then
+	echo "consumer: a cross build with no C++ compiler for this machine configured" >&2
+	exit 1
+fi
+has 'apt-get install g++' tr -s '\n ' ' ' <"$dir/no-cxx.err"
