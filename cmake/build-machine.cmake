@@ -1,9 +1,7 @@
-# topwipe inside a cross build: topwipe::topwipe is a program for the
-# machine that runs the build, made by a build of its own from this source
-# with that machine's C++ compiler. Nothing of the cross build reaches it:
-# not its toolchain file, compilers, flags or find-root modes.
-#   -DTOPWIPE_HOST_CXX=/path/to/c++ where c++, g++ or clang++ on PATH is
-#    not the one to use
+# topwipe inside a cross build: topwipe::topwipe is built apart, for the
+# machine that runs the build, with its C++ compiler; nothing of the cross
+# build reaches it (toolchain file, compilers, flags, find-root modes).
+#   -DTOPWIPE_HOST_CXX=/path/to/c++ where c++, g++ or clang++ on PATH is not it
 find_program(TOPWIPE_HOST_CXX NAMES c++ g++ clang++
     NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH
     DOC "C++ compiler for the machine that runs the build, which builds topwipe there")
