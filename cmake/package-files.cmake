@@ -12,6 +12,8 @@ function(gzip file)
 endfunction()
 gzip(${usr}/share/man/man1/topwipe.1)
 if(CPACK_GENERATOR STREQUAL "DEB")
+  # Debian has the full texts of the licences the copyright file names.
+  file(REMOVE_RECURSE ${doc}/licenses)
   if(NOT CPACK_DEBIAN_PACKAGE_VERSION)
     set(CPACK_DEBIAN_PACKAGE_VERSION ${CPACK_PACKAGE_VERSION})
   endif()

@@ -17,13 +17,22 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_LICENSE "${topwipe_licence}") # cmake/notices.cmake
 set(CPACK_RPM_PACKAGE_GROUP "Development/Tools")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # Folders the system's own packages own.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/lib/cmake)
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/topwipe/copyright")
+if(topwipe_licence_texts)
+  list(APPEND CPACK_RPM_USER_FILELIST "%license /usr/share/doc/topwipe/licenses")
+endif()
+if(topwipe_glibc)
+  # Debian asks a package that holds others' code, linked in statically, to
+  # name its source; cpack has no variable for Built-Using, so the field
+  # rides on the line before it.
+  string(APPEND CPACK_DEBIAN_PACKAGE_SECTION "\nBuilt-Using: glibc (= ${topwipe_glibc})")
+endif()
 # Nothing of the machine that made it or of when it was made, but the
 # commit's time (SOURCE_DATE_EPOCH, where it is set); no debug package,
 # and the binary as the build left it.

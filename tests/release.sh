@@ -85,3 +85,51 @@ for a in "$rel"/*.rpm; do
 	has '^/usr/bin/topwipe$' rpm -qlp "$a"
 	has '^/usr/lib/cmake/topwipe/topwipe-config\.cmake$' rpm -qlp "$a"
 done
+
+# Each binary's notices: its asset's copyright file holds topwipe's licence
+# and the notice of each runtime its build links in, named by its first
+# Files line, and no other; a runtime whose mark the binary bears is among
+# them; beside the file, in licenses/, each licence text it points to (but
+# in a .deb: its system has them).
+zig='zig/lib/libcxx/* zig/lib/compiler_rt/*'
+want() {
+	case $1 in
+	*armv6* | *armhf*) echo 'glibc/* gcc/libgcc/*' ;;
+	*x86_64-windows* | *win_amd64*) echo 'mingw-w64/mingw-w64-crt/* gcc/libgcc/*' ;;
+	*aarch64-windows* | *win_arm64*) echo "mingw-w64/mingw-w64-crt/* $zig" ;;
+	*macos*) echo "$zig" ;;
+	*) echo "zig/lib/libc/musl/* $zig" ;;
+	esac
+}
+marks=('ziglang=zig/lib/compiler_rt/' 'libc++abi=zig/lib/libcxx/' 'GCC: (=gcc/libgcc/' 'glibc=glibc/'
+	'Mingw-w64 runtime=mingw-w64/mingw-w64-crt/')
+for a in "$rel"/*; do
+	n=${a##*/} d=$tmp/notices/$n
+	mkdir -p "$d"
+	case $n in
+	*.tar.gz) tar -xzf "$a" -C "$d" ;;
+	*.zip | *.whl) unzip -q "$a" -d "$d" ;;
+	*.deb) dpkg-deb -x "$a" "$d" ;;
+	*.rpm) rpm2archive - <"$a" | tar -xz -C "$d" ;;
+	esac
+	[ "$n" != "topwipe-$v.tar.gz" ] && [ "$n" != SHA256SUMS ] || continue
+	doc=$(find "$d" -name copyright -o -name LICENSE)
+	bin=$(find "$d" -type f -perm -u+x \( -name topwipe -o -name topwipe.exe \))
+	[ -f "$bin" ] || { echo "release: $n: no one program" >&2; exit 1; }
+	got=$(sed -n 's/^Files: \([^ ]*\).*/\1/p' "$doc" | tr '\n' ' ')
+	[ "$got" = "* $(want "$n") " ] || { echo "release: $n: notices of '$got', not '* $(want "$n") '" >&2; exit 1; }
+	for m in "${marks[@]}"; do
+		if grep -qaF "${m%%=*}" "$bin" && ! grep -qF "Files: ${m#*=}" "$doc"; then
+			echo "release: $n: its binary bears '${m%%=*}', its notices lack ${m#*=}" >&2
+			exit 1
+		fi
+	done
+	for t in $(grep -o '/usr/share/common-licenses/[^ ;]*' "$doc" | sort -u); do
+		[[ $n = *.deb ]] || cmp "$t" "${doc%/*}/licenses/${t##*/}"
+	done
+done
+# The glibc named is the one the cross compiler's package was built from.
+glibc=$(dpkg-query -W -f='${Built-Using}' libc6-dev-armel-cross | grep -o 'glibc (= [^)]*)')
+has "^$glibc\$" dpkg-deb -f "$rel/topwipe_${v}_armhf.deb" Built-Using
+glibc=${glibc#glibc (= } glibc=${glibc%)}
+has "apt-get source glibc=$glibc;" cat "$tmp/notices/topwipe_${v}_armhf.deb/usr/share/doc/topwipe/copyright"
