@@ -43,6 +43,10 @@ set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define __os_install_post %{nil}
 %define _build_id_links none")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-files.cmake)
+# cpack installs the one component every install rule is in, by its name,
+# so that its install writes install_manifest_Unspecified.txt: the build's
+# install_manifest.txt stays the list of what cmake --install laid down.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};topwipe;Unspecified;/")
 
 # The machine the command runs on, by Debian's name, where it is not this one.
 set(topwipe_debian_arch_x86_64 amd64)
