@@ -1,6 +1,10 @@
 # topwipe inside a cross build: topwipe::topwipe is built apart, for the
 # machine that runs the build, with its C++ compiler; nothing of the cross
-# build reaches it (toolchain file, compilers, flags, find-root modes).
+# build reaches it (toolchain file, compilers, flags, find-root modes). It is
+# built as the project is configured, so that the project's build finds it
+# made: a build runs nothing of topwipe's and says nothing of it, with any
+# generator and any -j. A change to its sources configures the project again
+# (as a change to a CMakeLists.txt does), which builds it again.
 #   -DTOPWIPE_HOST_CXX=/path/to/c++ where c++, g++ or clang++ on PATH is not it
 find_program(TOPWIPE_HOST_CXX NAMES c++ g++ clang++
     NO_CMAKE_FIND_ROOT_PATH NO_CMAKE_SYSTEM_PATH
@@ -11,32 +15,41 @@ if(NOT TOPWIPE_HOST_CXX)
       "machine. Install one (Debian, Ubuntu: apt-get install g++), or name it in TOPWIPE_HOST_CXX.")
 endif()
 
-include(ExternalProject)
 set(dir ${CMAKE_CURRENT_BINARY_DIR}/build-machine)
 set(exe ${dir}/bin/topwipe)
 if(CMAKE_HOST_WIN32)
   set(exe ${dir}/bin/topwipe.exe)
 endif()
+file(GLOB sources ${PROJECT_SOURCE_DIR}/src/*)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${sources})
 # The flags are set, empty, so that none comes from the environment
 # (CXXFLAGS may hold the target's); Release in one folder, whatever the
-# generator's configurations; built again (a no-op when nothing changed)
-# with every build, so that a changed source is taken up.
-ExternalProject_Add(topwipe_build_machine
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${dir}
-    CMAKE_ARGS
+# generator's configurations. A make that configures the project again
+# shares no job slots with it: its MAKEFLAGS are kept from the build here.
+set(env ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS --unset=MAKELEVEL)
+execute_process(
+    COMMAND ${env} ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir}
+        -G ${CMAKE_GENERATOR} -DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}
         -DCMAKE_TOOLCHAIN_FILE=
         -DCMAKE_CXX_COMPILER=${TOPWIPE_HOST_CXX}
         -DCMAKE_CXX_FLAGS=
+        -DCMAKE_EXE_LINKER_FLAGS=
         -DCMAKE_BUILD_TYPE=Release
         -DCMAKE_RUNTIME_OUTPUT_DIRECTORY_RELEASE=${dir}/bin
         -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${dir}/bin
         -DBUILD_TESTING=OFF
         -DTOPWIPE_INSTALL=OFF
-    BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir} --config Release --target topwipe
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${exe})
+    RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
+if(NOT failed)
+  execute_process(COMMAND ${env} ${CMAKE_COMMAND} --build ${dir} --config Release --target topwipe
+      RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
+endif()
+if(failed)
+  message(FATAL_ERROR "topwipe: building it for the machine that runs this build failed:\n${log}")
+endif()
 add_executable(topwipe::topwipe IMPORTED GLOBAL)
 set_target_properties(topwipe::topwipe PROPERTIES IMPORTED_LOCATION ${exe})
-add_dependencies(topwipe::topwipe topwipe_build_machine)
+if(TOPWIPE_INSTALL)
+  # Installed with the project, as asked: the program for this machine.
+  install(PROGRAMS ${exe} DESTINATION bin)
+endif()
