@@ -49,6 +49,10 @@ for arch in aarch64 x86_64; do
 		has "$f" cat "$d/share/doc/topwipe/README.txt"
 	done
 	test -f "$d/lib/cmake/topwipe/topwipe-config.cmake"
+	# Its PATH line, run twice, adds one line to ~/.zprofile.
+	line=$(grep -F '>> ~/.zprofile' "$d/share/doc/topwipe/README.txt")
+	for _ in 1 2; do HOME=$d sh -c "$line"; done
+	[ "$(wc -l <"$d/.zprofile")" = 1 ] || { echo "release: $arch macOS README.txt: ~/.zprofile not one line" >&2; exit 1; }
 done
 tests/macho.py signed "$tmp/topwipe-$v-aarch64-macos/bin/topwipe"
 unzip -p "$rel/topwipe-$v-py3-none-macosx_11_0_arm64.whl" "topwipe-$v.data/scripts/topwipe" >"$tmp/macos-wheel"
@@ -66,9 +70,15 @@ for arch in x86_64 aarch64; do
 	if grep -qv $'\r$' "$tmp/README.txt"; then echo "release: $top/README.txt: lines without CR LF" >&2; exit 1; fi
 	has "\$dir = \"C:\\\\Tools\\\\$top\"" cat "$tmp/README.txt"
 	has "$top.zip\" -DestinationPath C:\\\\Tools"$'\r' cat "$tmp/README.txt"
+	for f in "(Get-FileHash \"\$HOME\\Downloads\\$top.zip\").Hash" "-Dtopwipe_DIR=C:/Tools/$top/cmake"$'\r'; do
+		grep -qF -- "$f" "$tmp/README.txt" || { echo "release: $top/README.txt: no line with $f" >&2; exit 1; }
+	done
 	if grep -q -e VERSION -e '@[A-Za-z_]*@' "$tmp/README.txt"; then echo "release: $top/README.txt: no version" >&2; exit 1; fi
 	unzip -p "$zip" "$top/topwipe.exe" >"$tmp/$arch.exe"
 done
+# README.md's folder of the package, for a zip unpacked into C:\Tools.
+row=$(grep -F '| a Windows zip in' README.md | sed -n 's/.* | `C:\/Tools\/\(.*\)` |$/\1/p')
+has "^$row/topwipe-config.cmake\$" unzip -Z1 "$rel/topwipe-$v-x86_64-windows.zip"
 has 'PE32+ executable.*Aarch64' file "$tmp/aarch64.exe"
 has 'Tested under emulation' unzip -p "$rel/topwipe-$v-aarch64-windows.zip" "topwipe-$v-aarch64-windows/README.txt"
 # The x64 program says the oldest Windows README names: 7 (6.1).

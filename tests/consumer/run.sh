@@ -6,9 +6,10 @@
 # source, topwipe brings none of its tests, and the project installs its
 # image and nothing of topwipe's. Then the same as a C-only Cortex-M
 # firmware, cross-built with Debian's arm-none-eabi compiler: from source,
-# topwipe is built for this machine; installed, it is found as README's
-# cross line says; with no C++ compiler for this machine, configuring stops
-# and says what to install.
+# topwipe is built for this machine, and a rebuild is quiet; installed, it
+# is found as README's cross line says; with no C++ compiler for this
+# machine, configuring stops and says what to install. Then README's
+# Makefile rule.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 prefix=$(cd "$1" && pwd)
@@ -44,8 +45,18 @@ for how in fetch subdirectory; do
 	[ "$(cd "$dir/$how-installed" && find . -type f)" = ./share/firmware/fw.bin ]
 done
 
-build cross-fetch -DTOPWIPE_FROM=fetch -DTOPWIPE_GIT="$dir/clone" "${fw[@]}"
-src=$dir/fw build cross-subdirectory -DTOPWIPE_FROM=subdirectory "${fw[@]}"
+build cross-fetch -DTOPWIPE_FROM=fetch -DTOPWIPE_GIT="$dir/clone" -DTOPWIPE_INSTALL=ON "${fw[@]}"
+src=$dir/fw build cross-subdirectory -G Ninja -DTOPWIPE_FROM=subdirectory "${fw[@]}"
+# A rebuild with nothing changed runs and says nothing of topwipe's, under
+# make with job slots to share and under Ninja; asked, the project installs
+# the program it ran.
+for how in cross-fetch cross-subdirectory; do
+	out=$(cmake --build "$dir/$how" -j 2 2>&1)
+	[[ $out = "[100%] Built target fw" || $out = "ninja: no work to do." ]] ||
+		{ echo "consumer: $how, rebuilt with nothing changed, said: $out" >&2; exit 1; }
+done
+cmake --install "$dir/cross-fetch" --prefix "$dir/cross-installed" >/dev/null
+[ "$(cd "$dir/cross-installed" && find . -type f | sort)" = $'./bin/topwipe\n./share/firmware/fw.bin' ]
 line=$(grep -m 1 '^cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=' "$readme")
 line="${line//\/usr\/lib\/cmake/$prefix/lib/cmake} -DTOPWIPE_README=$readme"
 (cd "$dir/fw" && bash -c "$line" >/dev/null && cmake --build build)
@@ -60,3 +71,19 @@ if PATH=$dir/bin "$(command -v cmake)" -S "$dir/fw" -B "$dir/no-cxx" -DTOPWIPE_F
 	exit 1
 fi
 has 'apt-get install g++' tr -s '\n ' ' ' <"$dir/no-cxx.err"
+
+# README's Makefile rule, as it stands: the image made and cleared; with a
+# topwipe that fails, no image left for the next make to take as made.
+mkdir -p "$dir/make/fails"
+sed -n '/^```make$/,/^```$/p' "$readme" | sed '1d;$d' >"$dir/make/Makefile"
+arm-none-eabi-gcc -mcpu=cortex-m3 -mthumb --specs=nosys.specs -o "$dir/make/fw.elf" "$top/tests/consumer/fw.c"
+PATH=$prefix/bin:$PATH make -s -C "$dir/make"
+arm-none-eabi-objcopy -O binary "$dir/make/fw.elf" "$dir/make/fw.orig.bin"
+cmake -DORIG="$dir/make/fw.orig.bin" -DIMAGE="$dir/make/fw.bin" -P "$top/tests/consumer/check.cmake"
+rm "$dir/make/fw.bin"
+printf '#!/bin/sh\nexit 1\n' >"$dir/make/fails/topwipe"
+chmod +x "$dir/make/fails/topwipe"
+if PATH=$dir/make/fails:$PATH make -s -C "$dir/make" 2>/dev/null || [ -e "$dir/make/fw.bin" ]; then
+	echo "consumer: README's Makefile rule left an image behind a failed topwipe" >&2
+	exit 1
+fi
