@@ -24,8 +24,9 @@ file(GLOB sources ${PROJECT_SOURCE_DIR}/src/*)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${sources})
 # The flags are set, empty, so that none comes from the environment
 # (CXXFLAGS may hold the target's); Release in one folder, whatever the
-# generator's configurations. A make that configures the project again
-# shares no job slots with it: its MAKEFLAGS are kept from the build here.
+# generator's configurations. Where make configures the project again (a
+# source changed), the build here runs without make's MAKEFLAGS, whose job
+# slots it could not reach, as it would say.
 set(env ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS --unset=MAKELEVEL)
 execute_process(
     COMMAND ${env} ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir}
