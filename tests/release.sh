@@ -115,6 +115,7 @@ marks=('ziglang=zig/lib/compiler_rt/' 'libc++abi=zig/lib/libcxx/' 'GCC: (=gcc/li
 	'Mingw-w64 runtime=mingw-w64/mingw-w64-crt/')
 for a in "$rel"/*; do
 	n=${a##*/} d=$tmp/notices/$n
+	[ "$n" != "topwipe-$v.tar.gz" ] && [ "$n" != SHA256SUMS ] || continue
 	mkdir -p "$d"
 	case $n in
 	*.tar.gz) tar -xzf "$a" -C "$d" ;;
@@ -122,7 +123,6 @@ for a in "$rel"/*; do
 	*.deb) dpkg-deb -x "$a" "$d" ;;
 	*.rpm) rpm2archive - <"$a" | tar -xz -C "$d" ;;
 	esac
-	[ "$n" != "topwipe-$v.tar.gz" ] && [ "$n" != SHA256SUMS ] || continue
 	doc=$(find "$d" -name copyright -o -name LICENSE)
 	bin=$(find "$d" -type f -perm -u+x \( -name topwipe -o -name topwipe.exe \))
 	[ -f "$bin" ] || { echo "release: $n: no one program" >&2; exit 1; }

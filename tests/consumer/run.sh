@@ -72,14 +72,14 @@ if PATH=$dir/bin "$(command -v cmake)" -S "$dir/fw" -B "$dir/no-cxx" -DTOPWIPE_F
 fi
 has 'apt-get install g++' tr -s '\n ' ' ' <"$dir/no-cxx.err"
 
-# README's Makefile rule, as it stands: the image made and cleared; with a
-# topwipe that fails, no image left for the next make to take as made.
+# README's Makefile rule, as it stands, on the firmware built above (whose
+# raw image its build kept as fw.orig.bin): the image made and cleared; with
+# a topwipe that fails, no image left for the next make to take as made.
 mkdir -p "$dir/make/fails"
 sed -n '/^```make$/,/^```$/p' "$readme" | sed '1d;$d' >"$dir/make/Makefile"
-arm-none-eabi-gcc -mcpu=cortex-m3 -mthumb --specs=nosys.specs -o "$dir/make/fw.elf" "$top/tests/consumer/fw.c"
+cp "$dir/fw/build/fw" "$dir/make/fw.elf"
 PATH=$prefix/bin:$PATH make -s -C "$dir/make"
-arm-none-eabi-objcopy -O binary "$dir/make/fw.elf" "$dir/make/fw.orig.bin"
-cmake -DORIG="$dir/make/fw.orig.bin" -DIMAGE="$dir/make/fw.bin" -P "$top/tests/consumer/check.cmake"
+cmake -DORIG="$dir/fw/build/fw.orig.bin" -DIMAGE="$dir/make/fw.bin" -P "$top/tests/consumer/check.cmake"
 rm "$dir/make/fw.bin"
 printf '#!/bin/sh\nexit 1\n' >"$dir/make/fails/topwipe"
 chmod +x "$dir/make/fails/topwipe"
