@@ -68,9 +68,9 @@ void on_sigbus(int sig, siginfo_t *si, void *)
         raise(sig);
 }
 
-// Clears the groups of the n mapped bytes at base, as zero_tops does;
-// returns false if a store raised SIGBUS.
-[[nodiscard]] bool clear_window(unsigned char *base, int64_t n)
+// Clears the groups whose top byte lies in [lo, hi) of the n mapped bytes
+// at base, as zero_tops does; returns false if a store raised SIGBUS.
+[[nodiscard]] bool clear_window(unsigned char *base, int64_t n, int64_t lo, int64_t hi)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
         bus_hi = bus_lo = nullptr;
@@ -78,7 +78,7 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     }
     bus_lo = base;
     bus_hi = base + n;
-    zero_tops(base + first_top, base + n);
+    zero_tops(base + top_from(lo), base + hi);
     bus_hi = bus_lo = nullptr;
     return true;
 }
@@ -89,9 +89,10 @@ struct Posix {
     int fd;
     bool regular;
     unsigned char *base;
+    int64_t page;
     int prefault; // the advice that maps a window's pages ahead, or 0
 
-    unsigned char *map(int64_t off, int64_t n)
+    unsigned char *map(int64_t off, int64_t n) const
     {
         if (mmap(base, static_cast<size_t>(n), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd,
                  static_cast<off_t>(off)) == MAP_FAILED)
@@ -100,19 +101,25 @@ struct Posix {
         // Only a hint: without it the pass is slower, not wrong.
         (void)madvise(base, static_cast<size_t>(n), MADV_HUGEPAGE);
 #endif
-#ifdef __linux__
-        // The window's page faults taken in one call, not by its stores.
-        // Where the file cannot back a page (it was cut short, or the disk
-        // is full under a hole) this fails, and the store into that page
-        // raises SIGBUS, which ends the pass there. EINVAL: the kernel
-        // cannot prefault (before Linux 5.14); the stores fault as they go.
-        if (prefault != 0 && madvise(base, static_cast<size_t>(n), prefault) != 0 && errno == EINVAL)
-            prefault = 0;
-#endif
         return base;
     }
 
-    bool clear(unsigned char *at, int64_t n) const { return clear_window(at, n); }
+    bool clear(unsigned char *at, int64_t n, int64_t lo, int64_t hi)
+    {
+#ifdef __linux__
+        // The pages of [lo, hi) faulted in one call, not by the stores, and
+        // not one page of a hole outside it: a fault there, even for
+        // reading, would allocate it. Where the file cannot back a page (it
+        // was cut short, or the disk is full under a hole) this fails, and
+        // the store into that page raises SIGBUS, which ends the pass
+        // there. EINVAL: the kernel cannot prefault (before Linux 5.14);
+        // the stores fault as they go.
+        const int64_t first = lo - lo % page;
+        if (prefault != 0 && madvise(at + first, static_cast<size_t>(hi - first), prefault) != 0 && errno == EINVAL)
+            prefault = 0;
+#endif
+        return clear_window(at, n, lo, hi);
+    }
 
     // Only a regular file has a length to measure.
     bool holds(int64_t end) const
@@ -191,8 +198,8 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
         return Mapped::refused;
     }
 
-    Posix posix{fd, regular, base, prefault};
-    Mapped result = clear_windows(posix, end, window, pos);
+    Posix posix{fd, regular, base, page, prefault};
+    Mapped result = clear_windows(posix, fh, end, window, pos);
 
     // Only a group whose byte lies at or past the limit cannot be written.
     if (result == Mapped::done && end / group_size < len / group_size)

@@ -53,16 +53,16 @@ LONG CALLBACK on_fault(EXCEPTION_POINTERS *ep)
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// Clears the groups of the n bytes of the view at base, as zero_tops does;
-// returns false if a store faulted.
-[[gnu::noinline]] bool clear_view(unsigned char *base, int64_t n)
+// Clears the groups whose top byte lies in [lo, hi) of the n bytes of the
+// view at base, as zero_tops does; returns false if a store faulted.
+[[gnu::noinline]] bool clear_view(unsigned char *base, int64_t n, int64_t lo, int64_t hi)
 {
     faulted = false;
     view_lo = base;
     view_hi = base + n;
     RtlCaptureContext(&landing);
     if (!faulted)
-        zero_tops(base + first_top, base + n);
+        zero_tops(base + top_from(lo), base + hi);
     view_lo = view_hi = nullptr;
     return !faulted;
 }
@@ -79,7 +79,7 @@ struct Win32 {
                                                           static_cast<SIZE_T>(n)));
     }
 
-    static bool clear(unsigned char *base, int64_t n) { return clear_view(base, n); }
+    static bool clear(unsigned char *base, int64_t n, int64_t lo, int64_t hi) { return clear_view(base, n, lo, hi); }
 
     bool holds(int64_t end) const
     {
@@ -111,7 +111,7 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     }
 
     Win32 win32{file, mapping};
-    const Mapped result = clear_windows(win32, len, window, pos);
+    const Mapped result = clear_windows(win32, fh, len, window, pos);
 
     // Failing to remove the handler or to close the mapping changes
     // nothing in the file.

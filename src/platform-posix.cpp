@@ -8,6 +8,8 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BIT
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Descriptors 0, 1 and 2 that the caller left closed are opened on
@@ -45,6 +47,42 @@ int seek64(FILE *fh, int64_t off, int whence)
 int64_t tell64(FILE *fh)
 {
     return ftello(fh);
+}
+
+// Linux, macOS and the BSDs say where a file's data lies: a seek for the
+// data at or after off, then for the hole after it (the end counts as
+// one). ENXIO from the first: no data from off on, or the file now ends
+// before off. A filesystem that keeps no holes reports the whole file as
+// data; an older system, or one that fails the query, gives another error,
+// and then the whole stretch counts as data too.
+Span data_from(FILE *fh, int64_t off, int64_t end)
+{
+    const int fd = fileno(fh);
+    if (fd < 0)
+        return {off, end};
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+    Span found{lseek(fd, static_cast<off_t>(off), SEEK_DATA), 0};
+    const size_t n = found.lo < 0 ? 0 : 1;
+    if (n == 0 && errno != ENXIO)
+        return {off, end};
+    if (n == 1 && (found.hi = lseek(fd, static_cast<off_t>(found.lo), SEEK_HOLE)) < 0)
+        return {off, end};
+    // Measured after the query, so that a file cut short before it is
+    // found short.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return {off, end};
+    // Past a file size limit (ulimit -f) a write fails with EFBIG, hole or
+    // not: the per-byte pass is to meet that failure, as it would have.
+    int64_t stop = st.st_size;
+    struct rlimit fsize {};
+    if (getrlimit(RLIMIT_FSIZE, &fsize) == 0 && fsize.rlim_cur != RLIM_INFINITY &&
+        fsize.rlim_cur < static_cast<rlim_t>(stop))
+        stop = static_cast<int64_t>(fsize.rlim_cur);
+    return next_data(&found, n, off, end, stop);
+#else
+    return {off, end};
+#endif
 }
 
 // The end is found by a seek to it, which costs what the seek to pos that

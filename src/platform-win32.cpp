@@ -9,6 +9,7 @@
 #include <string>
 #include <windows.h>
 #include <shellapi.h>
+#include <winioctl.h>
 
 // A Windows process started without standard handles still has C runtime
 // descriptors 0, 1 and 2 reserved for them, so a file opened now never
@@ -78,6 +79,39 @@ int seek64(FILE *fh, int64_t off, int whence)
 int64_t tell64(FILE *fh)
 {
     return _ftelli64(fh);
+}
+
+// Only a file with the sparse attribute has holes. The system lists the
+// ranges of [off, end) that may hold data, as many as the buffer takes
+// (ERROR_MORE_DATA: there are more, asked for once the pass reaches them).
+// Where it cannot answer (a filesystem without holes, an older system),
+// the whole stretch counts as data.
+Span data_from(FILE *fh, int64_t off, int64_t end)
+{
+    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fh)));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file == INVALID_HANDLE_VALUE || GetFileInformationByHandle(file, &info) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) == 0)
+        return {off, end};
+    FILE_ALLOCATED_RANGE_BUFFER ask{};
+    ask.FileOffset.QuadPart = off;
+    ask.Length.QuadPart = end - off;
+    FILE_ALLOCATED_RANGE_BUFFER listed[64];
+    DWORD bytes = 0;
+    if (DeviceIoControl(file, FSCTL_QUERY_ALLOCATED_RANGES, &ask, sizeof ask, listed, sizeof listed, &bytes,
+                        nullptr) == 0 &&
+        GetLastError() != ERROR_MORE_DATA)
+        return {off, end};
+    Span found[64];
+    const size_t n = bytes / sizeof listed[0];
+    for (size_t i = 0; i < n && i < 64; i++)
+        found[i] = {listed[i].FileOffset.QuadPart, listed[i].FileOffset.QuadPart + listed[i].Length.QuadPart};
+    // Measured after the query, so that a file cut short before it is
+    // found short.
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) == 0)
+        return {off, end};
+    return next_data(found, n < 64 ? n : 64, off, end, size.QuadPart);
 }
 
 // This pass runs only where a file cannot be mapped: a length query before

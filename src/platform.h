@@ -7,6 +7,8 @@
 #ifndef TOPWIPE_PLATFORM_H
 #define TOPWIPE_PLATFORM_H
 
+#include "holes.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -37,15 +39,22 @@ enum class Put { written, past_end, seek_failed, write_failed };
 // found; or write_failed.
 [[nodiscard]] Put put_byte(FILE *fh, int64_t pos, const char *src);
 
+// Where the file holds data, asked of the system: the stretch of [off, end)
+// that a pass is to store into next, as next_data (holes.h) gives it. The
+// whole of it where the system cannot say (a filesystem without holes, an
+// error, an older system). Each call costs the system a walk of the file
+// from off: a pass asks once per range of data, not once per window.
+[[nodiscard]] Span data_from(FILE *fh, int64_t off, int64_t end);
+
 enum class Mapped { done, refused, fault };
 
 // Clears the groups from *pos up to len through a mapping of the file,
-// window by window. Returns done; fault when a byte cannot be written, or
-// the file was found shorter than a window it cleared (every group before
-// the failing one is cleared, it and all after it are untouched); or
-// refused when the file cannot be mapped, with *pos the first group not yet
-// cleared, for the caller to finish another way. A build without mappings
-// (TOPWIPE_PORTABLE) always refuses.
+// window by window, where the file holds data (data_from). Returns done;
+// fault when a byte cannot be written, or the file was found shorter than a
+// window it cleared (every group before the failing one is cleared, it and
+// all after it are untouched); or refused when the file cannot be mapped,
+// with *pos the first group not yet cleared, for the caller to finish
+// another way. A build without mappings (TOPWIPE_PORTABLE) always refuses.
 [[nodiscard]] Mapped map_pass(FILE *fh, int64_t len, int64_t *pos);
 
 #endif

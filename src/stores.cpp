@@ -6,6 +6,8 @@
 // the fastest read+write pass through the same windows (the floor).
 #include "stores.h"
 
+#include <cstdint>
+
 namespace {
 
 constexpr int64_t line = 64; // one cache line: 16 groups
@@ -84,6 +86,9 @@ bool wide_stores()
 // caller that a fault returns to.
 [[gnu::noinline]] void zero_tops(unsigned char *p, const unsigned char *end)
 {
+    // One at a time up to the first whole line.
+    for (; p < end && (reinterpret_cast<uintptr_t>(p - first_top) & static_cast<uintptr_t>(line - 1)) != 0; p += group_size)
+        *static_cast<volatile unsigned char *>(p) = 0;
 #ifdef TOPWIPE_WIDE
     static int wide = -1; // asked once: the CPU does not change
     if (wide < 0)

@@ -27,6 +27,7 @@ int main(int argc, char *argv[])
     int64_t len;
     int64_t pos = first_top;
     int ret;
+    Span data{0, 0}; // the stretch of the file's data the per-byte pass is in
 
     // The status tells what happened, not a signal, from the first line on:
     // a line to a standard error nobody reads any more (the usage line
@@ -86,9 +87,15 @@ int main(int argc, char *argv[])
         }
     }
 
-    // One positioned one-byte write per group: for files that cannot be
-    // mapped, and the whole pass where there are no mappings.
-    for (; pos < len; pos += group_size) {
+    // One positioned one-byte write per group whose top byte lies in the
+    // file's data: for files that cannot be mapped, and the whole pass where
+    // there are no mappings. A group in a hole reads 0x00 already.
+    while (pos < len) {
+        if (pos >= data.hi) { // past it: on to the first group of the next
+            data = data_from(fh, pos, len);
+            pos = top_from(data.lo);
+            continue;
+        }
         switch (put_byte(fh, pos, null)) {
         case Put::written:
             break;
@@ -102,6 +109,7 @@ int main(int argc, char *argv[])
             ret = status_failed;
             goto end;
         }
+        pos += group_size;
     }
 
 end:

@@ -21,6 +21,9 @@
  *                               file, the process sends itself SIGBUS
  *   TOPWIPE_SHIM_NO_PREFAULT=1  madvise(MADV_POPULATE_READ or _WRITE)
  *                               fails with EINVAL, as before Linux 5.14
+ *   TOPWIPE_SHIM_NO_HOLES=1     a seek for data or a hole fails with EINVAL,
+ *                               as where the system cannot say where a
+ *                               file's holes are: the pass writes into them
  *   TOPWIPE_SHIM_TELL_FAILS=1   ftello fails with EOVERFLOW
  *   TOPWIPE_SHIM_CLOSE_FAILS=1  fclose closes, then reports EIO
  */
@@ -133,6 +136,30 @@ int madvise(void *addr, size_t len, int advice)
 	}
 #endif
 	return real(addr, len, advice);
+}
+
+static off64_t seek(int fd, off64_t off, int whence)
+{
+	static off64_t (*real)(int, off64_t, int);
+
+	if (real == NULL)
+		real = (off64_t (*)(int, off64_t, int))dlsym(RTLD_NEXT, "lseek64");
+	if ((whence == SEEK_DATA || whence == SEEK_HOLE) && env_long("TOPWIPE_SHIM_NO_HOLES")) {
+		mark("no holes");
+		errno = EINVAL;
+		return -1;
+	}
+	return real(fd, off, whence);
+}
+
+off_t lseek(int fd, off_t off, int whence)
+{
+	return seek(fd, off, whence);
+}
+
+off64_t lseek64(int fd, off64_t off, int whence)
+{
+	return seek(fd, off, whence);
 }
 
 static int tell_fails(void)
