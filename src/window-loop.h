@@ -48,8 +48,8 @@ template <class Platform>
             const int64_t lo = data.lo > off ? data.lo - off : 0;
             const int64_t hi = data.hi < off + n ? data.hi - off : n;
             cleared = p.clear(base, n, lo, hi);
-            if (data.hi > off + n)
-                break; // on into the next window
+            if (data.hi >= off + n)
+                break; // on into the next window, which asks again
             data = data_from(fh, data.hi, end);
         }
         // A new end inside the window's last page gives no fault: the file,
