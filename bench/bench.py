@@ -23,7 +23,10 @@ small C helper, and times, side by side and interleaved, several runs of:
 on an 8 MiB file just written in 4 MiB blocks, a 1 GiB file dropped from the
 page cache and read back once (on the disk, where the cache holds large
 folios), and a 1 GiB file on a tmpfs mounted without huge pages (4 KiB
-pages; needs root, else skipped). It prints the median of each, the ratios
+pages; needs root, else skipped); and, on both, a sparse 2 GiB file that
+holds 1 MiB of data in four pieces against the same 1 MiB dense, by the
+command and by its per-byte build, with the sparse file's allocation
+before and after. It prints the median of each, the ratios
 to the floor and to dd, which store path the default build takes on this
 CPU, and topwipe's peak resident memory (through GNU time, Debian's "time"
 package). It prints figures, not verdicts. Not part of the test run.
@@ -99,6 +102,21 @@ def make_file(path, size, reread):
     with open(path, "rb") as f:
         while f.read(4 * MIB):
             pass
+
+
+def make_sparse(path, size, data, pieces):
+    """A file of size bytes holding data random bytes in pieces spread
+    evenly from its start, the rest holes, as an image of sections placed
+    far apart is."""
+    with open(path, "wb") as f:
+        f.truncate(size)
+        for i in range(pieces):
+            f.seek(i * (size // pieces))
+            f.write(os.urandom(data // pieces))
+
+
+def allocated_kib(path):
+    return os.stat(path).st_blocks // 2
 
 
 def peak_rss(argv):
@@ -205,6 +223,22 @@ def main():
                 line += "   peak RSS " + ("?" if peak is None else f"{peak / 1024:.1f} MiB")
                 print(line, flush=True)
                 os.unlink(path)
+            for label, where in (("disk", d), ("tmpfs 4K", mnt)):
+                if where is None:
+                    continue
+                sparse, dense = os.path.join(where, "sparse.bin"), os.path.join(where, "dense.bin")
+                make_sparse(sparse, 2048 * MIB, MIB, 4)
+                make_file(dense, MIB, reread=False)
+                before = allocated_kib(sparse)
+                med = bench(args.runs, {"sparse": [fast, sparse], "dense": [fast, dense]})
+                # Apart, as on 8 MiB: the per-byte runs leave pages to writeback.
+                med.update(bench(args.runs, {"per-byte sparse": [slow, sparse], "per-byte dense": [slow, dense]}))
+                print(f"2 GiB holding 1 MiB, {label}:" + "".join(f" {n} {t * 1e3:.1f} ms" for n, t in med.items()) +
+                      f"   sparse/dense {med['sparse'] / med['dense']:4.2f}"
+                      f" per-byte {med['per-byte sparse'] / med['per-byte dense']:4.2f}"
+                      f"   allocated {before} KiB -> {allocated_kib(sparse)} KiB", flush=True)
+                os.unlink(sparse)
+                os.unlink(dense)
         finally:
             if mnt is not None:
                 subprocess.run(["umount", mnt], check=False)
