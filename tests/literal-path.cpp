@@ -66,6 +66,9 @@ const Row rows[] = {
     // device named in the device namespace.
     {LR"(\\?\C:\w\..\t.bin.)", LR"(C:\w)", L"", LR"(\\?\C:\w\..\t.bin.)"},
     {LR"(nul)", LR"(C:\w)", L"", LR"(nul)"},
+    {LR"(CON)", LR"(C:\w)", L"", LR"(CON)"},
+    {LR"(prn)", LR"(C:\w)", L"", LR"(prn)"},
+    {LR"(Aux)", LR"(C:\w)", L"", LR"(Aux)"},
     {LR"(Com1)", LR"(C:\w)", L"", LR"(Com1)"},
     {LR"(lPt9)", LR"(C:\w)", L"", LR"(lPt9)"},
     {LR"(\\.\NUL)", LR"(C:\w)", L"", LR"(\\?\NUL)"},
