@@ -37,12 +37,22 @@ constexpr int64_t window = 2 * huge;
 // error) raises SIGBUS. While a window is being cleared, the handler turns
 // that into a jump back to the pass, which reports a failed write.
 //
+// Where the kernel kills early on memory errors, a page found poisoned is
+// also reported ahead of any access (BUS_MCEERR_AO), as soon as the error
+// is found: from the moment a window is first mapped, a notice for the
+// windows' place in memory is a failed write too, which ends the pass where
+// its stores are, or, between two runs of stores, before the next. Its data
+// was lost to the hardware: the run must neither report success over it
+// nor be killed for it.
+//
 // What the handler reads is set before it is installed, or is of a type a
 // handler may touch: lock-free atomics and volatile sig_atomic_t.
 sigjmp_buf bus_jump;
 struct sigaction bus_old;
 volatile std::sig_atomic_t bus_drop_sent; // the caller ignores or blocks SIGBUS
-std::atomic<unsigned char *> bus_lo;
+volatile std::sig_atomic_t bus_storing;   // clear_window's stores are running
+volatile std::sig_atomic_t bus_lost;      // a page of a window was reported lost
+std::atomic<unsigned char *> bus_lo;      // where every window is mapped
 std::atomic<unsigned char *> bus_hi;
 static_assert(std::atomic<unsigned char *>::is_always_lock_free, "the handler needs lock-free pointers");
 
@@ -52,7 +62,19 @@ void on_sigbus(int sig, siginfo_t *si, void *)
     // one sent by a process (kill, sigqueue, tkill) has 0 or less.
     const bool raised = si->si_code > 0;
     auto *addr = static_cast<unsigned char *>(si->si_addr);
-    if (raised && addr >= bus_lo.load() && addr < bus_hi.load())
+    const bool ours = raised && addr >= bus_lo.load() && addr < bus_hi.load();
+#ifdef BUS_MCEERR_AO
+    // A notice: no access waits on it. One for a page that is not the
+    // file's changes nothing, and this handler stays.
+    if (si->si_code == BUS_MCEERR_AO) {
+        if (ours)
+            bus_lost = 1;
+        if (ours && bus_storing != 0)
+            siglongjmp(bus_jump, 1);
+        return;
+    }
+#endif
+    if (ours && bus_storing != 0)
         siglongjmp(bus_jump, 1);
     // Not one of our stores: the signal gets the action it would have had
     // without us. One that was sent, where the caller ignores or blocks
@@ -68,19 +90,20 @@ void on_sigbus(int sig, siginfo_t *si, void *)
         raise(sig);
 }
 
-// Clears the groups whose top byte lies in [lo, hi) of the n mapped bytes
-// at base, as zero_tops does; returns false if a store raised SIGBUS.
-[[nodiscard]] bool clear_window(unsigned char *base, int64_t n, int64_t lo, int64_t hi)
+// Clears the groups whose top byte lies in [lo, hi) of the window mapped at
+// base, as zero_tops does; returns false if a store raised SIGBUS, or a page
+// of a window was reported lost, before or during the stores.
+[[nodiscard]] bool clear_window(unsigned char *base, int64_t lo, int64_t hi)
 {
     if (sigsetjmp(bus_jump, 1) != 0) {
-        bus_hi = bus_lo = nullptr;
+        bus_storing = 0;
         return false;
     }
-    bus_lo = base;
-    bus_hi = base + n;
-    zero_tops(base + top_from(lo), base + hi);
-    bus_hi = bus_lo = nullptr;
-    return true;
+    bus_storing = 1;
+    if (bus_lost == 0)
+        zero_tops(base + top_from(lo), base + hi);
+    bus_storing = 0;
+    return bus_lost == 0;
 }
 
 // The window loop's steps: each window is mapped over the one before, at
@@ -104,7 +127,7 @@ struct Posix {
         return base;
     }
 
-    bool clear(unsigned char *at, int64_t n, int64_t lo, int64_t hi)
+    bool clear(unsigned char *at, int64_t /*n*/, int64_t lo, int64_t hi)
     {
 #ifdef __linux__
         // The pages of [lo, hi) faulted in one call, not by the stores, and
@@ -118,7 +141,7 @@ struct Posix {
         if (prefault != 0 && madvise(at + first, static_cast<size_t>(hi - first), prefault) != 0 && errno == EINVAL)
             prefault = 0;
 #endif
-        return clear_window(at, n, lo, hi);
+        return clear_window(at, lo, hi);
     }
 
     // Only a regular file has a length to measure.
@@ -188,6 +211,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     const auto mask = static_cast<uintptr_t>(huge - 1);
     auto *base = reinterpret_cast<unsigned char *>((reinterpret_cast<uintptr_t>(area) + mask) & ~mask);
 
+    bus_lo = base;
+    bus_hi = base + window;
+    bus_lost = 0;
     // The handler is ours for the pass, and SIGBUS unblocked: a fault
     // raised while it is blocked, or while the caller's action is to
     // ignore it, kills the process whatever the handler. The mask as
@@ -201,8 +227,9 @@ Mapped map_pass(FILE *fh, int64_t len, int64_t *pos)
     Posix posix{fd, regular, base, page, prefault};
     Mapped result = clear_windows(posix, fh, end, window, pos);
 
-    // Only a group whose byte lies at or past the limit cannot be written.
-    if (result == Mapped::done && end / group_size < len / group_size)
+    // Only a group whose byte lies at or past the limit cannot be written;
+    // a page reported lost after the last stores fails the pass at its end.
+    if (result == Mapped::done && (end / group_size < len / group_size || bus_lost != 0))
         result = Mapped::fault;
 
     // Failing to restore the caller's mask and SIGBUS action or to unmap

@@ -255,6 +255,49 @@ else
 	umount "$mnt"
 fi
 
+# An early memory-error notice (BUS_MCEERR_AO: a kernel that kills early
+# sends it when it finds a page poisoned, before any access), here as the
+# first window of a 6 MiB file is mapped. For a page of the window, it is a
+# failed write, whatever the caller did with SIGBUS: the pass stops before
+# that window's stores, and the file is untouched. For a page that is not
+# the file's, it changes nothing: the pass goes on, and a SIGBUS sent at
+# the next window meets the caller's action (by default, death: status 135).
+what="an early memory-error notice"
+if [ "${ways[0]}" != mapped ]; then
+	: # no mapping, no notice
+elif [ "$has_runner" = 1 ] || [ -z "${TOPWIPE_SIGBUS:-}" ]; then
+	skip "$what" "needs tests/sigbus.c, which traces a build for this machine only"
+else
+	noise data 6291456
+	# for a page | the caller's SIGBUS | status | line | the file after
+	while IFS='|' read -r page caller want line after; do
+		cp data f
+		attempt env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_sigbus=0:detect_leaks=0" \
+			timeout -k 5 60 "$TOPWIPE_SIGBUS" "$caller" "early-$page" "${cmd[@]}" f
+		where="$what for a page $page the window, SIGBUS $caller"
+		if [ "$want" = 135 ]; then
+			[ "$status" = 135 ] && pass || fail "$where" "status $status, expected 135"
+		else
+			ran "$where" "$want" "${line:+$line$'\n'}"
+		fi
+		head -c 4194304 f >got
+		head -c 4194304 data >want
+		case $after in
+		untouched) same "$where: the file untouched" data f ;;
+		cleared) wiped "$where: the file cleared" data f ;;
+		*) wiped "$where: the first window cleared" want got ;;
+		esac
+	done <<-'EOF'
+	inside|default|1|write: error|untouched
+	inside|ignored|1|write: error|untouched
+	inside|blocked|1|write: error|untouched
+	outside|default|135||the first window
+	outside|ignored|0||cleared
+	outside|blocked|0||cleared
+	EOF
+	rm -f data f got want
+fi
+
 # An error at write-back, seen only at the close: a FUSE filesystem that
 # fails one write of the mapped pages, in the middle of a 10 MiB file. The
 # run fails, and only the pages of that write miss the file: every group
