@@ -348,6 +348,16 @@ fi
 
 run /dev/null
 ran "/dev/null measures empty" 0 ""
+# The manual's examples: most of /proc measures empty; a few files there
+# have no end to seek to.
+if [ "$has_runner" = 1 ] || [ "$under_wine" = 1 ]; then
+	skip "files under /proc" "/proc/self would be the runner's"
+else
+	run /proc/self/oom_score_adj
+	ran "/proc/self/oom_score_adj measures empty" 0 ""
+	run /proc/self/mem
+	ran "/proc/self/mem has no end" 255 $'seek end: error\n'
+fi
 
 put target 11 22 33 44 55
 ln -s target link
