@@ -3,8 +3,9 @@
 # of README.md's CMake snippets as they stand: find_package on topwipe
 # installed in PREFIX; FetchContent on a clone of this repository (only the
 # URL replaced); add_subdirectory on a copy in the project. Taken from
-# source, topwipe brings none of its tests, and the project installs its
-# image and nothing of topwipe's. Then the same as a C-only Cortex-M
+# source, topwipe is optimised though the project names no build type,
+# brings none of its tests, and the project installs its image and nothing
+# of topwipe's. Then the same as a C-only Cortex-M
 # firmware, cross-built with Debian's arm-none-eabi compiler: from source,
 # topwipe is built for this machine, and a rebuild is quiet; installed, it
 # is found as README's cross line says; with no C++ compiler for this
@@ -41,6 +42,8 @@ git clone -q "$top" "$dir/fw/third_party/topwipe"
 src=$dir/fw build subdirectory -DTOPWIPE_FROM=subdirectory
 for how in fetch subdirectory; do
 	has '^Total Tests: 0$' ctest --test-dir "$dir/$how" -N
+	# The project names no build type: topwipe's own flags optimise it.
+	has '^CXX_FLAGS =.* -O' cat "$(find "$dir/$how" -path '*/topwipe.dir/flags.make')"
 	cmake --install "$dir/$how" --prefix "$dir/$how-installed" >/dev/null
 	[ "$(cd "$dir/$how-installed" && find . -type f)" = ./share/firmware/fw.bin ]
 done
