@@ -72,7 +72,7 @@ else()
   # binary linked for this machine: their names and versions keep them
   # apart from the release's, and sort below it, so that the release
   # replaces them.
-  set(CPACK_PACKAGE_FILE_NAME "topwipe-${PROJECT_VERSION}-local-${CMAKE_SYSTEM_PROCESSOR}")
+  set(CPACK_PACKAGE_FILE_NAME ${topwipe_local_name})
   set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}~local")
   set(CPACK_RPM_PACKAGE_RELEASE "0.local")
   find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
