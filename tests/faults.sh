@@ -206,7 +206,7 @@ else
 		rm -f "$work/.mark"
 		want=$'write: error\n' wrap=() caller=${how#*SIGBUS } caller=${caller%% *}
 		case $how in
-		*closed) wrap=(sh -c 'exec "$@" 2>&-' sh) want= ;;
+		*closed) around=(sh -c 'exec "$@" 2>&-' sh) want= ;;
 		*caller) wrap=("$TOPWIPE_SIGBUS" "$caller" as-is) ;;
 		*"memory error"*) wrap=(timeout -k 5 60 env TOPWIPE_SHIM_MARK="$work/.mark"
 			ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0" "$TOPWIPE_SIGBUS" "$caller" memory-error) ;;
@@ -214,7 +214,7 @@ else
 		saved=("${cmd[@]}")
 		cmd=("${wrap[@]}" "${cmd[@]}")
 		by "${how%%,*}" TOPWIPE_SHIM_NO_HOLES=1 -- "$mnt/img"
-		cmd=("${saved[@]}")
+		cmd=("${saved[@]}") around=()
 		ran "disk full ($how)" 1 "$want"
 		[ "${how%memory error*}" = "$how" ] || fired "disk full ($how)" "memory error"
 		[ "$(stat -c %s "$mnt/img")" = 2162688 ] && pass || fail "disk full ($how): length kept" "$(stat -c %s "$mnt/img")"

@@ -146,11 +146,14 @@ started() {
 
 # attempt COMMAND...: runs COMMAND with no input and its output in
 # $work/.out and $work/.err, again (twice at most) where wine did not start
-# the program; leaves $status.
+# the program; leaves $status. The words in around, if any, run it: outside
+# whatever the command's own words set (a preload meant for an emulated
+# program would reach a wrapper of this machine's).
+around=()
 attempt() {
 	local tries
 	for tries in 1 2 3; do
-		"$@" >"$work/.out" 2>"$work/.err" </dev/null
+		"${around[@]}" "$@" >"$work/.out" 2>"$work/.err" </dev/null
 		status=$?
 		started && break
 	done
