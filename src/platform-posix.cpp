@@ -11,6 +11,12 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BIT
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+// Linux 3.1's, which an older C library (musl, before it named them) may
+// leave out. An older kernel refuses them with EINVAL.
+#if defined(__linux__) && !defined(SEEK_DATA)
+#define SEEK_DATA 3
+#define SEEK_HOLE 4
+#endif
 
 // Descriptors 0, 1 and 2 that the caller left closed are opened on
 // /dev/null. The file is then given a descriptor above them, as open always
