@@ -103,15 +103,15 @@ Span data_from(FILE *fh, int64_t off, int64_t end)
         GetLastError() != ERROR_MORE_DATA)
         return {off, end};
     Span found[64];
-    const size_t n = bytes / sizeof listed[0];
-    for (size_t i = 0; i < n && i < 64; i++)
-        found[i] = {listed[i].FileOffset.QuadPart, listed[i].FileOffset.QuadPart + listed[i].Length.QuadPart};
+    size_t n = 0;
+    for (; n < bytes / sizeof listed[0] && n < 64; n++)
+        found[n] = {listed[n].FileOffset.QuadPart, listed[n].FileOffset.QuadPart + listed[n].Length.QuadPart};
     // Measured after the query, so that a file cut short before it is
     // found short.
     LARGE_INTEGER size;
     if (GetFileSizeEx(file, &size) == 0)
         return {off, end};
-    return next_data(found, n < 64 ? n : 64, off, end, size.QuadPart);
+    return next_data(found, n, off, end, size.QuadPart);
 }
 
 // This pass runs only where a file cannot be mapped: a length query before

@@ -87,7 +87,8 @@ bool wide_stores()
 [[gnu::noinline]] void zero_tops(unsigned char *p, const unsigned char *end)
 {
     // One at a time up to the first whole line.
-    for (; p < end && (reinterpret_cast<uintptr_t>(p - first_top) & static_cast<uintptr_t>(line - 1)) != 0; p += group_size)
+    constexpr auto in_line = static_cast<uintptr_t>(line - 1);
+    for (; p < end && (reinterpret_cast<uintptr_t>(p - first_top) & in_line) != 0; p += group_size)
         *static_cast<volatile unsigned char *>(p) = 0;
 #ifdef TOPWIPE_WIDE
     static int wide = -1; // asked once: the CPU does not change

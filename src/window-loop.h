@@ -49,7 +49,7 @@ template <class Platform>
             const int64_t hi = data.hi < off + n ? data.hi - off : n;
             cleared = p.clear(base, n, lo, hi);
             if (data.hi >= off + n)
-                break; // on into the next window, which asks again
+                break; // the rest of it is the next window's
             data = data_from(fh, data.hi, end);
         }
         // A new end inside the window's last page gives no fault: the file,

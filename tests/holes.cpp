@@ -4,6 +4,7 @@
 // many ranges a Windows listing gives, are reached here only.
 #include "holes.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 namespace {
@@ -49,15 +50,15 @@ int main()
             n++;
         const Span got = next_data(r.found, n, r.off, r.end, r.stop);
         if (got.lo != r.next.lo || got.hi != r.next.hi) {
-            printf("FAIL: %s: [%lld, %lld), expected [%lld, %lld)\n", r.what, static_cast<long long>(got.lo),
-                   static_cast<long long>(got.hi), static_cast<long long>(r.next.lo), static_cast<long long>(r.next.hi));
+            printf("FAIL: %s: [%" PRId64 ", %" PRId64 "), expected [%" PRId64 ", %" PRId64 ")\n", r.what, got.lo,
+                   got.hi, r.next.lo, r.next.hi);
             failed++;
         }
     }
     for (const auto &t : tops) {
         if (top_from(t[0]) != t[1]) {
-            printf("FAIL: the first top from %lld: %lld, expected %lld\n", static_cast<long long>(t[0]),
-                   static_cast<long long>(top_from(t[0])), static_cast<long long>(t[1]));
+            printf("FAIL: the first top from %" PRId64 ": %" PRId64 ", expected %" PRId64 "\n", t[0], top_from(t[0]),
+                   t[1]);
             failed++;
         }
     }
