@@ -7,30 +7,7 @@
 tests=$(cd "$(dirname "$0")" && pwd)
 cd "$work" || exit 2
 
-# The ways the pass can go: mapped, and per-byte where the shim can refuse
-# the mapping; a build that only writes byte by byte has just the one.
-if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
-	ways=(per-byte)
-elif [ -n "$shim" ]; then
-	ways=(mapped per-byte)
-else
-	ways=(mapped)
-fi
 per_byte=${ways[${#ways[@]} - 1]} # "per-byte" when that pass can be reached
-
-# by WAY VAR=VALUE... -- ARG...: runs the command the given way, with the
-# shim's settings when there are any.
-by() {
-	local way=$1
-	shift
-	[ "$way" = per-byte ] && [ -z "${TOPWIPE_PER_BYTE:-}" ] && set -- TOPWIPE_SHIM_REFUSE_MAP=1 "$@"
-	if [ "$1" = -- ]; then
-		shift
-		run "$@"
-	else
-		shimmed "$@"
-	fi
-}
 
 if [ -z "$shim" ] || [ "$under_wine" = 1 ]; then
 	skip "length query fails" "needs the fault shim in the program's own C library"

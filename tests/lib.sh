@@ -175,6 +175,30 @@ shimmed() {
 		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${cmd[@]}" "$@"
 }
 
+# The ways the pass can go: mapped, and per-byte where the shim can refuse
+# the mapping; a build that only writes byte by byte has just the one.
+if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
+	ways=(per-byte)
+elif [ -n "$shim" ]; then
+	ways=(mapped per-byte)
+else
+	ways=(mapped)
+fi
+
+# by WAY VAR=VALUE... -- ARG...: runs the command the given way, with the
+# shim's settings when there are any.
+by() {
+	local way=$1
+	shift
+	[ "$way" = per-byte ] && [ -z "${TOPWIPE_PER_BYTE:-}" ] && set -- TOPWIPE_SHIM_REFUSE_MAP=1 "$@"
+	if [ "$1" = -- ]; then
+		shift
+		run "$@"
+	else
+		shimmed "$@"
+	fi
+}
+
 # fired NAME MARK: the shim's fault MARK was reached in the last run.
 fired() {
 	if grep -qx "$2" "$work/.mark" 2>/dev/null; then pass; else fail "$1" "the shim's \"$2\" never fired"; fi

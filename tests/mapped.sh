@@ -62,9 +62,6 @@ rm -f orig a b
 # on the suites' filesystem and on a tmpfs. The data (offset+length, in
 # bytes) lies in whole blocks; a range that begins or ends inside a group
 # is the table in holes.cpp.
-ways=(mapped)
-[ -n "$compare" ] && ways+=(per-byte)
-[ -n "${TOPWIPE_PER_BYTE:-}" ] && ways=(per-byte)
 dirs=("$work")
 if [ "$under_wine" = 1 ]; then
 	skip "sparse files" "wine does not say where a file's holes are: it writes them, as any data"
@@ -90,11 +87,7 @@ while IFS='|' read -r what size pieces; do
 			f=$dir/sparse
 			cp --sparse=always orig "$f"
 			blocks=$(stat -c %b "$f")
-			if [ "$how" = per-byte ] && [ -z "${TOPWIPE_PER_BYTE:-}" ]; then
-				shimmed TOPWIPE_SHIM_REFUSE_MAP=1 -- "$f"
-			else
-				run "$f"
-			fi
+			by "$how" -- "$f"
 			where="$what ($how, on $(df --output=fstype "$dir" | tail -n 1))"
 			ran "$where" 0 ""
 			wiped "$where" orig "$f" "$groups"
