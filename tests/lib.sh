@@ -18,6 +18,8 @@
 # TOPWIPE_BELOW_4GIB=1  the file past 4 GiB is left to other builds
 # TOPWIPE_SKIPPED a file to which each skipped case adds a line, for ctest
 #                to print after the suites
+# Each of these that names a file by a relative path is taken from the
+# folder the suite starts in, as is TMPDIR.
 #
 # Under wine, the expected usage line names the program by its Windows path
 # and standard error is expected in CR LF lines, as Windows writes them.
@@ -32,12 +34,17 @@ if [ -z "${TOPWIPE:-}" ]; then
 	echo "TOPWIPE is not set: give it the command under test" >&2
 	exit 2
 fi
+# The suites change folder: a relative path is made absolute first (a
+# program's bare name is left to PATH).
+for v in TOPWIPE TOPWIPE_SIGBUS TOPWIPE_SHIM TOPWIPE_SKIPPED TMPDIR; do
+	case ${!v:-} in
+	/* | '') ;;
+	*/*) export "$v=$PWD/${!v}" ;;
+	*) [[ $v = TOPWIPE || $v = TOPWIPE_SIGBUS ]] || export "$v=$PWD/${!v}" ;;
+	esac
+done
 read -r -a cmd <<<"${TOPWIPE_RUNNER:-}"
 name=$TOPWIPE
-case $name in # the suites change folder; keep a relative path working
-/*) ;;
-*/*) name=$PWD/$name ;;
-esac
 has_runner=$((${#cmd[@]} > 0))
 cmd+=("$name")
 under_wine=0
@@ -60,10 +67,6 @@ wine | wine64)
 esac
 name=${TOPWIPE_NAME:-$name}
 shim=${TOPWIPE_SHIM:-}
-case $shim in # resolved as TOPWIPE is, before the suites change folder
-/* | '') ;;
-*) shim=$PWD/$shim ;;
-esac
 [ -n "$shim" ] && [ -r "$shim" ] || shim=
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/topwipe-test.XXXXXX") || exit 2
