@@ -21,6 +21,11 @@
 # Each of these that names a file by a relative path is taken from the
 # folder the suite starts in, as is TMPDIR.
 #
+# A suite is groups of related cases, each a function SUITE:GROUP, which
+# ctest runs as a test of its own (a group whose line ends "# slow" is left
+# out of the label quick): "bash tests/faults.sh faults:signals" runs one
+# group, "bash tests/faults.sh" all of its suite.
+#
 # Under wine, the expected usage line names the program by its Windows path
 # and standard error is expected in CR LF lines, as Windows writes them.
 # Wine's own error lines (WINEDEBUG=err+all unless set) are kept apart from
@@ -28,7 +33,7 @@
 # start is run again, and the output says so.
 
 set -u
-suite=$(basename "$0" .sh)
+suite=$(basename "$0" .sh) group=$suite
 
 if [ -z "${TOPWIPE:-}" ]; then
 	echo "TOPWIPE is not set: give it the command under test" >&2
@@ -55,14 +60,22 @@ wine | wine64)
 	name=Z:${name//\//\\} # Windows hands the program its DOS path
 	export LC_ALL=C.UTF-8 # wine takes names outside ASCII as the locale's
 	export WINEDEBUG=${WINEDEBUG-err+all}
-	# One wineserver for the whole suite: otherwise every run starts its
-	# own, and a run can meet one that is just shutting down.
+	# One wineserver for every group: otherwise every run starts its own,
+	# and a run can meet one that is just shutting down. ctest starts it
+	# (and sets up the prefix) in the test wine:up and stops it in wine:down;
+	# a whole suite run by hand does both itself.
 	wineserver=${cmd[0]%/*}/wineserver
 	[ -x "$wineserver" ] || wineserver=wineserver
-	mkdir -p "${WINEPREFIX:-$HOME/.wine}" # it starts only in a folder that exists
-	"$wineserver" -p >/dev/null 2>&1 </dev/null
-	# The first run in a new prefix sets it up, noisily: do that now.
-	"${cmd[@]}" >/dev/null 2>&1 </dev/null
+	case ${1:-} in
+	'' | wine:up)
+		mkdir -p "${WINEPREFIX:-$HOME/.wine}" # it starts only in a folder that exists
+		"$wineserver" -p >/dev/null 2>&1 </dev/null
+		# The first run in a new prefix sets it up, noisily: do that now.
+		"${cmd[@]}" >/dev/null 2>&1 </dev/null
+		[ $# -eq 0 ] || exit 0
+		;;
+	wine:down) "$wineserver" -k 2>/dev/null; exit 0 ;;
+	esac
 	;;
 esac
 name=${TOPWIPE_NAME:-$name}
@@ -77,7 +90,7 @@ case $shim in
 *[' :']*) cp "$shim" "$work/shim.so" && shim=$work/shim.so ;;
 esac
 on_exit=()
-[ "$under_wine" = 1 ] && on_exit+=('"$wineserver" -k 2>/dev/null')
+[ "$under_wine" = 1 ] && [ $# -eq 0 ] && on_exit+=('"$wineserver" -k 2>/dev/null')
 cleanup() {
 	local h
 	for h in "${on_exit[@]}"; do eval "$h"; done
@@ -97,7 +110,7 @@ fail() {
 skip() {
 	skipped=$((skipped + 1))
 	printf 'skip: %s: %s\n' "$1" "$2"
-	[ -z "${TOPWIPE_SKIPPED:-}" ] || printf '%s: %s: %s\n' "$suite" "$1" "$2" >>"$TOPWIPE_SKIPPED"
+	[ -z "${TOPWIPE_SKIPPED:-}" ] || printf '%s: %s: %s\n' "$group" "$1" "$2" >>"$TOPWIPE_SKIPPED"
 }
 
 # as_root WHY: the reason a case cannot be set up: "needs root" where the
@@ -274,8 +287,15 @@ noise() {
 	head -c "$2" /dev/urandom | tr '\000' '\001' >"$1"
 }
 
-# finish: prints the tally; a suite whose every case skipped exits 77.
-finish() {
+# groups [GROUP...]: runs the given groups of the suite, or all of them in
+# the order they are written, each from the private folder; then prints the
+# tally. A run whose every case skipped exits 77.
+groups() {
+	[ $# -gt 0 ] || set -- $(sed -n "s/^\($suite:[a-z0-9-]*\)() {.*/\1/p" "$0")
+	for group; do
+		declare -F "$group" >/dev/null || { echo "$suite has no group $group" >&2; exit 2; }
+		cd "$work" && "$group"
+	done
 	if [ "$skipped" -gt 0 ]; then
 		printf '%d passed, %d failed, %d skipped\n' "$passed" "$failed" "$skipped"
 	else
