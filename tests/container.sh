@@ -13,8 +13,7 @@ rm -rf "$3" && mkdir -p "$ctx"
 cp -a "$2" "$root"
 cp "$rel/topwipe-$v-x86_64-linux.tar.gz" "$ctx/"
 printf '\021\042\063\104\125' >"$ctx/fw.bin"
-sed -n '/^```dockerfile$/,/^```$/p' README.md | sed '1d;$d' >"$3/Dockerfile"
-[ -s "$3/Dockerfile" ] || { echo "container: README.md has no dockerfile block" >&2; exit 1; }
+tests/marked README.md container >"$3/Dockerfile"
 while read -r word rest; do
 	case $word in
 	FROM) [ "$rest" = debian:12-slim ] || { echo "container: FROM $rest, not the Debian 12 tried here" >&2; exit 1; } ;;
@@ -27,7 +26,8 @@ while read -r word rest; do
 	esac
 done <"$3/Dockerfile"
 [ "$(od -An -tx1 "$root/src/fw.bin")" = " 11 22 33 00 55" ] || { echo "container: the image's fw.bin is not cleared" >&2; exit 1; }
-packages=$(sed -n 's/^apt-get update && apt-get install -y \([^&]*\) &&.*/\1/p' README.md)
+demo=$(tests/marked README.md demo)
+packages=$(sed -n 's/^apt-get update && apt-get install -y \([^&]*\) &&.*/\1/p' <<<"$demo")
 # shellcheck disable=SC2086
 apt-get -s -o "Dir::State::status=$root/var/lib/dpkg/status" install --no-install-recommends $packages |
 	grep -q '^Inst make ' || { echo "container: README's apt-get line, without recommends, brings no make" >&2; exit 1; }

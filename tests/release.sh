@@ -9,6 +9,8 @@ v=$(sed -n 's/^project(topwipe VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export LC_ALL=C
+table=$(tests/marked README.md install-table)
+dirs=$(tests/marked README.md package-dirs)
 
 # has PATTERN COMMAND...: the command's output, taken whole, has a line
 # that matches; else the check fails, saying which.
@@ -32,7 +34,7 @@ for a in "$rel"/topwipe-"$v"-*-linux.tar.gz; do
 	d=${a##*/} d=$tmp/${d%.tar.gz}
 	tar -xzf "$a" -C "$tmp"
 	arch=${d#"$tmp/topwipe-$v-"} arch=${arch%-linux}
-	has "-$arch-" grep -m 1 '^| Linux, any distribution' README.md
+	has "-$arch-" echo "$table"
 	has 'statically linked' file "$d/bin/topwipe"
 	test -f "$d/share/doc/topwipe/CHANGELOG.md" && test -f "$d/lib/cmake/topwipe/topwipe-config.cmake"
 done
@@ -77,7 +79,7 @@ for arch in x86_64 aarch64; do
 	unzip -p "$zip" "$top/topwipe.exe" >"$tmp/$arch.exe"
 done
 # README.md's folder of the package, for a zip unpacked into C:\Tools.
-row=$(grep -F '| a Windows zip in' README.md | sed -n 's/.* | `C:\/Tools\/\(.*\)` |$/\1/p')
+row=$(sed -n 's/.* | `C:\/Tools\/\(.*\)` |$/\1/p' <<<"$dirs")
 has "^$row/topwipe-config.cmake\$" unzip -Z1 "$rel/topwipe-$v-x86_64-windows.zip"
 has 'PE32+ executable.*Aarch64' file "$tmp/aarch64.exe"
 has 'Tested under emulation' unzip -p "$rel/topwipe-$v-aarch64-windows.zip" "topwipe-$v-aarch64-windows/README.txt"

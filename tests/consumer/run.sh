@@ -60,7 +60,7 @@ for how in cross-fetch cross-subdirectory; do
 done
 cmake --install "$dir/cross-fetch" --prefix "$dir/cross-installed" >/dev/null
 [ "$(cd "$dir/cross-installed" && find . -type f | sort)" = $'./bin/topwipe\n./share/firmware/fw.bin' ]
-line=$(grep -m 1 '^cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=' "$readme")
+line=$("$top/tests/marked" "$readme" cross)
 line="${line//\/usr\/lib\/cmake/$prefix/lib/cmake} -DTOPWIPE_README=$readme"
 (cd "$dir/fw" && bash -c "$line" >/dev/null && cmake --build build)
 for how in cross-fetch cross-subdirectory fw/build; do
@@ -79,7 +79,7 @@ has 'apt-get install g++' tr -s '\n ' ' ' <"$dir/no-cxx.err"
 # raw image its build kept as fw.orig.bin): the image made and cleared; with
 # a topwipe that fails, no image left for the next make to take as made.
 mkdir -p "$dir/make/fails"
-sed -n '/^```make$/,/^```$/p' "$readme" | sed '1d;$d' >"$dir/make/Makefile"
+"$top/tests/marked" "$readme" makefile >"$dir/make/Makefile"
 cp "$dir/fw/build/fw" "$dir/make/fw.elf"
 PATH=$prefix/bin:$PATH make -s -C "$dir/make"
 cmake -DORIG="$dir/fw/build/fw.orig.bin" -DIMAGE="$dir/make/fw.bin" -P "$top/tests/consumer/check.cmake"
