@@ -26,8 +26,7 @@ while read -r word rest; do
 	esac
 done <"$3/Dockerfile"
 [ "$(od -An -tx1 "$root/src/fw.bin")" = " 11 22 33 00 55" ] || { echo "container: the image's fw.bin is not cleared" >&2; exit 1; }
-demo=$(tests/marked README.md demo)
-packages=$(sed -n 's/^apt-get update && apt-get install -y \([^&]*\) &&.*/\1/p' <<<"$demo")
+packages=$(tests/marked README.md demo | sed -n 's/^apt-get update && apt-get install -y \([^&]*\) &&.*/\1/p')
 # shellcheck disable=SC2086
 apt-get -s -o "Dir::State::status=$root/var/lib/dpkg/status" install --no-install-recommends $packages |
 	grep -q '^Inst make ' || { echo "container: README's apt-get line, without recommends, brings no make" >&2; exit 1; }

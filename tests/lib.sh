@@ -79,15 +79,6 @@ wine | wine64)
 	;;
 esac
 name=${TOPWIPE_NAME:-$name}
-# A 32-bit program under a qemu-user older than 8 (Debian 12's is 7.2):
-# that qemu cuts its mapping offsets to 32 bits, and the cases past 4 GiB
-# skip, naming it.
-old_qemu=
-case ${cmd[0]##*/} in
-qemu-i386* | qemu-arm | qemu-arm-static)
-	old_qemu=$("${cmd[0]}" --version | sed -n '1s/.* version \([0-7]\.[0-9.]*\).*/qemu-user \1/p')
-	;;
-esac
 shim=${TOPWIPE_SHIM:-}
 [ -n "$shim" ] && [ -r "$shim" ] || shim=
 

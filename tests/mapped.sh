@@ -184,6 +184,14 @@ mapped:past-4gib() { # slow
 	# holes are left holes: the file takes a few blocks of disk where the
 	# system says where they are, and 4 GiB under wine, which does not.
 	free_kib=$(df -Pk . | awk 'NR == 2 { print $4 }')
+	# A 32-bit program under a qemu-user older than 8 (Debian 12's is 7.2):
+	# that qemu cuts its mapping offsets to 32 bits.
+	old_qemu=
+	case ${cmd[0]##*/} in
+	qemu-i386* | qemu-arm | qemu-arm-static)
+		old_qemu=$("${cmd[0]}" --version | sed -n '1s/.* version \([0-7]\.[0-9.]*\).*/qemu-user \1/p')
+		;;
+	esac
 	if [ -n "${TOPWIPE_PER_BYTE:-}" ]; then
 		skip "4 GiB + 10 bytes" "byte by byte this takes hours"
 	elif [ -n "${TOPWIPE_BELOW_4GIB:-}" ]; then
